@@ -1,0 +1,42 @@
+#pragma once
+// Listing a folder's picture files: the pattern, the scan and the order in which
+// the user sees the names.
+#include <QString>
+#include <QStringList>
+
+namespace pel {
+
+// A ";"-separated list of wildcards ("*.WMF;*.jpeg;*jpg;*bmp;*.ico"), matched
+// case-insensitively as on the program's home platform: "*jpg" matches "photojpg".
+class FilePattern {
+public:
+    explicit FilePattern(const QString &pattern = QString());
+    bool matches(QStringView name) const;
+    QString text() const { return m_text; }
+private:
+    QString m_text;
+    struct Part { QString prefix; QString suffix; bool wildcard; QString exact; };
+    // Simple forms ("*suffix", "name") are matched without regex; others fall back.
+    QStringList m_globs;
+    std::vector<Part> m_parts;
+};
+
+struct ScanResult {
+    QStringList names;   // sorted for the user
+    bool readable = true;  // false: the folder could not be opened
+    int skipped = 0;       // matching names beyond the list's capacity
+};
+
+// Regular files (or links to them) of `folder` whose names match, hidden dot-files
+// left out, at most `capacity` names (the list's 16-bit limit), in natural order.
+ScanResult scanFolder(const QString &folder, const FilePattern &pattern, int capacity = 32767);
+
+// Sub-folders of `folder` (hidden ones left out), in natural order.
+QStringList subFolders(const QString &folder, bool *readable = nullptr);
+
+// Case-insensitive natural order (IMG2 before IMG10) with Japanese collation,
+// independent of the process locale.
+void naturalSort(QStringList &names);
+bool naturalLess(const QString &a, const QString &b);
+
+}  // namespace pel

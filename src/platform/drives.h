@@ -1,0 +1,43 @@
+#pragma once
+// Linux has no drive letters. A "drive" here is the root of a mounted file system
+// (the real local and removable volumes; "/" always). Each keeps its own current
+// folder, as the home platform keeps one per drive.
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+namespace pel {
+
+struct Volume {
+    QString root;     // mount point, e.g. "/" or "/media/usb"
+    QString label;    // how the drive list shows it, e.g. "/" or "/media/usb [USBSTICK]"
+};
+
+class Drives {
+public:
+    // The volumes now mounted, "/" first. Tests install a fake list.
+    static std::vector<Volume> volumes();
+    static void setFakeVolumes(std::vector<Volume> v);   // empty vector: back to the real ones
+    static void clearFake();
+
+    // The volume holding `path` (longest mount-point prefix); "/" at worst.
+    static QString driveOf(const QString &path);
+
+    // The current folder kept for a drive: its root at first.
+    static QString currentFolder(const QString &driveRoot);
+    static void setCurrentFolder(const QString &folder);   // remembered for driveOf(folder)
+    static void resetCurrentFolders();
+
+    // Makes the drive current. Fails (returns false) when its root or its current
+    // folder cannot be read: not mounted, gone, no permission. A failing current
+    // folder falls back to the drive's root when that can be read.
+    static bool makeCurrent(const QString &driveRoot, QString *folderOut);
+
+    // Whether a folder can be listed (exists, is a directory, readable and searchable).
+    static bool isReadable(const QString &folder);
+    // Tests mark paths as unreadable (a volume that was unmounted under us).
+    static void setFakeUnreadable(const QStringList &paths);
+};
+
+}  // namespace pel
