@@ -1,5 +1,14 @@
 #include "app/Module1.h"
 
+#include "app/Form1.h"
+#include "app/Forms.h"
+#include "platform/fonts.h"
+#include "platform/msgbox.h"
+#include "platform/single_instance.h"
+
+#include <QApplication>
+#include <cstdio>
+
 namespace pel {
 
 void Module1::reset()
@@ -12,9 +21,44 @@ void Module1::reset()
     hscroll_flag = vscroll_flag = ime_flag = reduce_flag = 0;
 }
 
-int Module1::proc1(int, char *[])
+namespace {
+// The windows place themselves, which a Wayland session does not allow: run
+// through XWayland there unless the user chose a platform.
+bool choosePlatform()
 {
-    return 0;
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        return true;
+    const bool x11 = qEnvironmentVariableIsSet("DISPLAY");
+    const bool wayland = qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+    if (!x11 && !wayland) {
+        std::fputs("pelorinax: no display found (DISPLAY is not set); start it from a desktop session.\n", stderr);
+        return false;
+    }
+    if (x11)
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    return true;
+}
+}  // namespace
+
+int Module1::proc1(int argc, char *argv[])
+{
+    if (!choosePlatform())
+        return 1;
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("pelorinax"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+    fonts::install();
+    QApplication::setFont(fonts::font(fonts::kGothic, 9));
+
+    SingleInstance lock(QStringLiteral("pelorinax"));
+    if (!lock.acquired()) {
+        MsgBox(QStringLiteral("Ｐｅｌｏｒｉｎａｘは、すでに起動されています。"), vbCritical, QStringLiteral("pelorinax"));
+        return 0;
+    }
+
+    Form1 &main = Forms::form1();
+    main.Show();
+    return app.exec();
 }
 
 }  // namespace pel

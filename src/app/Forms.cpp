@@ -1,0 +1,61 @@
+#include "app/Forms.h"
+
+#include "app/Form1.h"
+#include "viewer/Form2.h"
+
+#include <QPointer>
+
+namespace pel {
+namespace {
+QPointer<Form1> g_form1;
+QPointer<Form2> g_form2;
+
+template <class F>
+bool loaded(const QPointer<F> &p)
+{
+    return p && !p->isUnloaded();
+}
+}  // namespace
+
+Form1 &Forms::form1()
+{
+    if (!loaded(g_form1)) {
+        g_form1 = new Form1();
+        g_form1->Form_Load();
+    }
+    return *g_form1;
+}
+
+Form2 &Forms::form2()
+{
+    if (!loaded(g_form2)) {
+        g_form2 = new Form2();
+        g_form2->Form_Load();
+    }
+    return *g_form2;
+}
+
+bool Forms::isLoaded1() { return loaded(g_form1); }
+bool Forms::isLoaded2() { return loaded(g_form2); }
+
+void Forms::unload1()
+{
+    if (loaded(g_form1))
+        g_form1->Unload();
+}
+
+void Forms::unload2()
+{
+    if (loaded(g_form2))
+        g_form2->Unload();
+}
+
+void Forms::unloadAll()
+{
+    unload2();
+    unload1();
+    for (auto *p : {static_cast<QWidget *>(g_form1.data()), static_cast<QWidget *>(g_form2.data())})
+        delete p;
+}
+
+}  // namespace pel

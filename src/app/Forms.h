@@ -1,0 +1,22 @@
+#pragma once
+// Each window is created on first use and created afresh after it was unloaded;
+// these accessors are the one way the windows reach each other.
+namespace pel {
+
+class Form1;
+class Form2;
+
+struct Forms {
+    // Creates (and loads) the window when it is not loaded.
+    static Form1 &form1();
+    static Form2 &form2();
+    static bool isLoaded1();
+    static bool isLoaded2();
+    // Unloads the window if it is loaded (its query-unload handler runs).
+    static void unload1();
+    static void unload2();
+    // Tests: drop every window at once.
+    static void unloadAll();
+};
+
+}  // namespace pel

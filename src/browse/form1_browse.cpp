@@ -1,0 +1,103 @@
+// The drive, folder and file lists of the main window: keeping them in step,
+// the unready drive, picking a file, the focus cues and the lists' keys.
+#include "app/Form1.h"
+#include "app/Module1.h"
+#include "platform/drives.h"
+#include "platform/msgbox.h"
+
+namespace pel {
+namespace {
+const QColor kPaleCyan(192, 255, 255);
+const QColor kWhite(255, 255, 255);
+}  // namespace
+
+void Form1::disp_data1()
+{
+    List1->setItems(File1->names());
+}
+
+void Form1::Dir1_Change()
+{
+    if (Module1::slide_flag == 1)
+        return;
+    File1->setPath(Dir1->Path());
+    Drives::setCurrentFolder(Dir1->Path());
+    disp_data1();
+}
+
+void Form1::Drive1_Change()
+{
+    if (Module1::slide_flag == 1)
+        return;
+    QString folder;
+    if (Drives::makeCurrent(Drive1->Drive(), &folder)) {
+        Dir1->setPath(folder);   // runs Dir1_Change when the folder differs
+        File1->setPath(Dir1->Path());
+        disp_data1();
+        return;
+    }
+
+    if (m_driveFallback) {
+        // Setting the list back failed too: the current folder's own volume went
+        // away. Without this the two handlers would call each other for ever,
+        // showing the message each time. End once, on the first volume that can
+        // be read.
+        for (const Volume &v : Drives::volumes()) {
+            QString readable;
+            if (v.root != Drive1->Drive() && Drives::makeCurrent(v.root, &readable)) {
+                {
+                    const QSignalBlocker block(Drive1);
+                    Drive1->setDrive(v.root);
+                }
+                Dir1->setPath(readable);
+                File1->setPath(Dir1->Path());
+                disp_data1();
+                return;
+            }
+        }
+        return;
+    }
+
+    MsgBox(QStringLiteral("ディバイスが準備されていません"), vbOKOnly);
+    m_driveFallback = true;
+    Drive1->setDrive(Drives::driveOf(Dir1->Path()));   // runs this handler again, for the old drive
+    m_driveFallback = false;
+}
+
+void Form1::List1_Click()
+{
+    if (Module1::slide_flag == 1)
+        return;
+    Module1::file_name = List1->Text();
+    disp_picture();
+    Module1::actual_flag = 0;
+}
+
+void Form1::List1_GotFocus() { setListColours(kPaleCyan, kWhite, kWhite); }
+void Form1::Drive1_GotFocus() { setListColours(kWhite, kPaleCyan, kWhite); }
+void Form1::Dir1_GotFocus() { setListColours(kWhite, kWhite, kPaleCyan); }
+
+void Form1::Dir1_KeyDown(int keyCode, int shift)
+{
+    if (keyCode == 13)
+        Dir1->setPath(Dir1->highlightedPath());
+    if (keyCode == 38 && (shift & 1))
+        Drive1->setFocus(Qt::OtherFocusReason);
+    if (keyCode == 37)
+        List1->setFocus(Qt::OtherFocusReason);
+}
+
+void Form1::Drive1_KeyDown(int keyCode, int)
+{
+    if (keyCode == 13)
+        Dir1->setFocus(Qt::OtherFocusReason);
+}
+
+void Form1::List1_KeyDown(int keyCode, int)
+{
+    if (keyCode == 39)
+        Dir1->setFocus(Qt::OtherFocusReason);
+    // The delete (D) and rename (R) keys hook in here.
+}
+
+}  // namespace pel

@@ -1,0 +1,19 @@
+#pragma once
+// The windows name their faces as on the home platform ("ＭＳ Ｐゴシック",
+// "ＭＳ Ｐ明朝"); these map them to metric stand-ins installed on Linux.
+#include <QFont>
+#include <QString>
+
+namespace pel::fonts {
+
+inline const QString kGothic = QStringLiteral("ＭＳ Ｐゴシック");
+inline const QString kMincho = QStringLiteral("ＭＳ Ｐ明朝");
+
+// Registers the substitutions once per process (IPAPGothic, IPAPMincho, then
+// any Japanese face fontconfig offers).
+void install();
+
+// A font by face name and size in points.
+QFont font(const QString &face, double points, bool bold = false, bool italic = false);
+
+}  // namespace pel::fonts

@@ -1,0 +1,323 @@
+#include "platform/kit/KitForm.h"
+
+#include "platform/twips.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <array>
+
+namespace pel::kit {
+namespace {
+
+// Frame sizes per border style, learnt from the window manager as windows show.
+std::array<QMargins, 3> g_frames{};
+
+Qt::WindowFlags flagsFor(Border b)
+{
+    const Qt::WindowFlags common = Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
+    switch (b) {
+    case Border::FixedSingle:
+        return Qt::Window | common | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint;
+    case Border::FixedDialog:
+        return Qt::Dialog | common | Qt::WindowSystemMenuHint;
+    case Border::FixedTool:
+        return Qt::Tool | common;
+    }
+    return Qt::Window;
+}
+
+}  // namespace
+
+KitForm::KitForm(Border border, QWidget *parent) : QWidget(parent, flagsFor(border)), m_border(border)
+{
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    setClient(new QWidget(this));
+}
+
+KitForm::~KitForm()
+{
+    if (m_keyPreview)
+        qApp->removeEventFilter(this);
+}
+
+void KitForm::setClient(QWidget *client)
+{
+    if (m_client && m_client != client)
+        m_client->deleteLater();
+    m_client = client;
+    m_client->setParent(this);
+    m_client->installEventFilter(this);
+    applyGeometry(false);
+}
+
+QMenuBar *KitForm::menuBar()
+{
+    if (!m_menuBar) {
+        m_menuBar = new QMenuBar(this);
+        m_menuBar->setNativeMenuBar(false);
+        applyGeometry(false);
+    }
+    return m_menuBar;
+}
+
+QMargins KitForm::frameMargins(Border border) { return g_frames[static_cast<size_t>(border)]; }
+void KitForm::setFrameMargins(Border border, QMargins m) { g_frames[static_cast<size_t>(border)] = m; }
+
+int KitForm::menuHeightPx() const { return m_menuBar ? m_menuBar->sizeHint().height() : 0; }
+
+void KitForm::setLeft(double v) { m_outer.moveLeft(v); applyGeometry(false); }
+void KitForm::setTop(double v) { m_outer.moveTop(v); applyGeometry(false); }
+void KitForm::moveTo(double left, double top) { m_outer.moveTo(left, top); applyGeometry(false); }
+
+void KitForm::setDesignSize(double width, double height)
+{
+    m_outer.setSize(QSizeF(width, height));
+    applyGeometry(false);
+}
+
+void KitForm::setWidth(double v)
+{
+    const bool changed = v != m_outer.width();
+    m_outer.setWidth(v);
+    applyGeometry(changed);
+}
+
+void KitForm::setHeight(double v)
+{
+    const bool changed = v != m_outer.height();
+    m_outer.setHeight(v);
+    applyGeometry(changed);
+}
+
+double KitForm::ScaleWidth() const
+{
+    const QMargins fm = frameMargins(m_border);
+    const int outer = twips::toPixels(m_outer).width();
+    return twips::fromPixels(std::max(0, outer - fm.left() - fm.right()));
+}
+
+double KitForm::ScaleHeight() const
+{
+    const QMargins fm = frameMargins(m_border);
+    const int outer = twips::toPixels(m_outer).height();
+    return twips::fromPixels(std::max(0, outer - fm.top() - fm.bottom() - menuHeightPx()));
+}
+
+void KitForm::applyGeometry(bool runResize)
+{
+    const QRect outer = twips::toPixels(m_outer);
+    const QMargins fm = frameMargins(m_border);
+    const int cw = std::max(1, outer.width() - fm.left() - fm.right());
+    const int ch = std::max(1, outer.height() - fm.top() - fm.bottom());
+    const int menuH = menuHeightPx();
+    m_applying = true;
+    setFixedSize(cw, ch);
+    // move() places the frame's top-left corner, which is what Left and Top mean.
+    move(outer.topLeft());
+    if (m_menuBar)
+        m_menuBar->setGeometry(0, 0, cw, menuH);
+    if (m_client)
+        m_client->setGeometry(0, menuH, cw, std::max(0, ch - menuH));
+    m_applying = false;
+    if (runResize)
+        Form_Resize();
+}
+
+void KitForm::syncFromWindowSystem()
+{
+    if (m_applying || !isVisible())
+        return;
+    const QRect g = geometry();
+    const QRect f = frameGeometry();
+    const QMargins real(g.left() - f.left(), g.top() - f.top(), f.right() - g.right(), f.bottom() - g.bottom());
+    if (real != frameMargins(m_border) && real.left() >= 0 && real.top() >= 0) {
+        // The window manager told us its frame: keep the outer size the handlers set.
+        setFrameMargins(m_border, real);
+        applyGeometry(true);
+        return;
+    }
+    // The user dragged the window: follow it.
+    const QRect outer = twips::toPixels(m_outer);
+    if (f.topLeft() != outer.topLeft())
+        m_outer.moveTo(twips::fromPixels(f.left()), twips::fromPixels(f.top()));
+}
+
+bool KitForm::event(QEvent *e)
+{
+    const bool r = QWidget::event(e);
+    if (e->type() == QEvent::Move || e->type() == QEvent::Resize)
+        syncFromWindowSystem();
+    return r;
+}
+
+void KitForm::Show()
+{
+    if (!m_shownOnce) {
+        m_shownOnce = true;
+        applyGeometry(false);
+        Form_Resize();
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+namespace {
+std::function<void(KitForm *)> g_modalScript;
+}
+
+void KitForm::ShowModal(const std::function<void()> &onShown)
+{
+    setWindowModality(Qt::ApplicationModal);
+    Show();
+    QPointer<KitForm> self(this);
+    if (onShown)
+        onShown();
+    if (g_modalScript) {
+        g_modalScript(this);
+    } else {
+        QEventLoop loop;
+        m_modalLoop = &loop;
+        if (isVisible())
+            loop.exec(QEventLoop::DialogExec);
+        if (self)
+            self->m_modalLoop = nullptr;
+    }
+    if (self)
+        self->setWindowModality(Qt::NonModal);
+}
+
+void KitForm::setModalScript(std::function<void(KitForm *)> script) { g_modalScript = std::move(script); }
+
+void KitForm::Hide()
+{
+    hide();
+    if (m_modalLoop)
+        m_modalLoop->quit();
+}
+
+void KitForm::Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    Form_QueryUnload();
+    Hide();
+    emit unloaded(this);
+    deleteLater();
+}
+
+void KitForm::closeEvent(QCloseEvent *e)
+{
+    Unload();
+    e->accept();
+}
+
+void KitForm::setKeyPreview(bool on)
+{
+    if (on == m_keyPreview)
+        return;
+    m_keyPreview = on;
+    if (on)
+        qApp->installEventFilter(this);
+    else
+        qApp->removeEventFilter(this);
+}
+
+bool KitForm::eventFilter(QObject *watched, QEvent *e)
+{
+    if (watched == m_client && e->type() == QEvent::MouseButtonRelease) {
+        auto *me = static_cast<QMouseEvent *>(e);
+        if (me->button() == Qt::LeftButton && m_client->rect().contains(me->position().toPoint()))
+            Form_Click();
+        return false;
+    }
+    if (!m_keyPreview || m_unloaded || (e->type() != QEvent::KeyPress && e->type() != QEvent::KeyRelease))
+        return false;
+    auto *w = qobject_cast<QWidget *>(watched);
+    if (!w || w->window() != this)
+        return false;
+    // A key event travels from the focus widget up to its parents; preview it once.
+    QWidget *focus = QApplication::focusWidget();
+    if (focus ? watched != focus : watched != this)
+        return false;
+    auto *ke = static_cast<QKeyEvent *>(e);
+    const int code = keyCode(ke->key());
+    const int shift = shiftState(ke->modifiers());
+    if (e->type() == QEvent::KeyPress) {
+        Form_KeyDown(code, shift);
+    } else if (!ke->isAutoRepeat()) {
+        // X11 sends a held key as release/press pairs; only a real release counts.
+        Form_KeyUp(code, shift);
+    }
+    return false;   // the focused control still gets the key
+}
+
+int keyCode(int qtKey)
+{
+    switch (qtKey) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return 13;
+    case Qt::Key_Escape: return 27;
+    case Qt::Key_Left: return 37;
+    case Qt::Key_Up: return 38;
+    case Qt::Key_Right: return 39;
+    case Qt::Key_Down: return 40;
+    case Qt::Key_Backspace: return 8;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab: return 9;
+    case Qt::Key_Space: return 32;
+    case Qt::Key_PageUp: return 33;
+    case Qt::Key_PageDown: return 34;
+    case Qt::Key_End: return 35;
+    case Qt::Key_Home: return 36;
+    case Qt::Key_Delete: return 46;
+    case Qt::Key_Shift: return 16;
+    case Qt::Key_Control: return 17;
+    case Qt::Key_Alt: return 18;
+    default: break;
+    }
+    if ((qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) || (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9))
+        return qtKey;
+    if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F12)
+        return 112 + (qtKey - Qt::Key_F1);
+    return 0;
+}
+
+int shiftState(Qt::KeyboardModifiers m)
+{
+    int s = 0;
+    if (m & Qt::ShiftModifier) s |= 1;
+    if (m & Qt::ControlModifier) s |= 2;
+    if (m & Qt::AltModifier) s |= 4;
+    return s;
+}
+
+}  // namespace pel::kit
+
+namespace pel::kit {
+namespace {
+class KeyDownFilter : public QObject {
+public:
+    KeyDownFilter(QObject *parent, std::function<void(int, int)> h) : QObject(parent), m_handler(std::move(h)) {}
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::KeyPress) {
+            auto *ke = static_cast<QKeyEvent *>(e);
+            m_handler(keyCode(ke->key()), shiftState(ke->modifiers()));
+        }
+        return false;
+    }
+private:
+    std::function<void(int, int)> m_handler;
+};
+}  // namespace
+
+void onKeyDown(QWidget *widget, std::function<void(int, int)> handler)
+{
+    widget->installEventFilter(new KeyDownFilter(widget, std::move(handler)));
+}
+}  // namespace pel::kit

@@ -1,0 +1,159 @@
+#pragma once
+// Controls placed and measured in twips, with the events and properties the
+// windows' handlers use. Each keeps the twips it was given (so arithmetic on
+// positions is exact) and shows itself at the nearest pixels.
+#include <QAbstractListModel>
+#include <QImage>
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QRectF>
+#include <QScrollBar>
+#include <QStringList>
+#include <QWidget>
+#include <memory>
+
+
+namespace pel {
+class PictureFile;
+}
+
+namespace pel::kit {
+
+QRect pixelRect(const QRectF &tw);   // negative sizes show as empty
+
+// Twips geometry for any widget.
+template <class Base>
+class Twips : public Base {
+public:
+    using Base::Base;
+    double Left() const { return m_tw.left(); }
+    double Top() const { return m_tw.top(); }
+    double Width() const { return m_tw.width(); }
+    double Height() const { return m_tw.height(); }
+    void Move(double l, double t, double w, double h) { m_tw = QRectF(l, t, w, h); applyTwips(); }
+    void setLeft(double v) { m_tw.moveLeft(v); applyTwips(); }
+    void setTop(double v) { m_tw.moveTop(v); applyTwips(); }
+    void setWidth(double v) { m_tw.setWidth(v); applyTwips(); }
+    void setHeight(double v) { m_tw.setHeight(v); applyTwips(); }
+    QRectF twipsRect() const { return m_tw; }
+
+protected:
+    virtual void applyTwips() { Base::setGeometry(pixelRect(m_tw)); }
+    QRectF m_tw;
+};
+
+// A push button with a face colour and a got-focus event.
+class CommandButton : public Twips<QPushButton> {
+    Q_OBJECT
+public:
+    explicit CommandButton(const QString &caption, QWidget *parent);
+    void setFaceColor(const QColor &c);
+signals:
+    void GotFocus();
+protected:
+    void focusInEvent(QFocusEvent *e) override;
+};
+
+class Label : public Twips<QLabel> {
+    Q_OBJECT
+public:
+    explicit Label(const QString &caption, QWidget *parent);
+    void setForeColor(const QColor &c);
+};
+
+// A list box: entries by index, a selection (-1 for none), a background colour.
+// Code changes never run the click handler; a selection change by mouse or
+// keyboard runs it once. Uniform item sizes keep a 32767-entry list instant.
+class ListBox : public Twips<QListView> {
+    Q_OBJECT
+public:
+    explicit ListBox(QWidget *parent);
+
+    void Clear();
+    void AddItem(const QString &s);
+    void AddItem(const QString &s, int index);   // insert before index
+    void setItems(const QStringList &items);      // Clear + AddItem each, in one step
+    void RemoveItem(int index);
+    QString List(int index) const;
+    int ListCount() const;
+    int ListIndex() const;
+    void setListIndex(int index);   // by code: runs Click, as the user's change would
+    QString Text() const;           // the selected entry, empty with no selection
+    void setBackColor(const QColor &c);
+    QColor backColor() const { return m_back; }
+
+signals:
+    void Click();
+    void GotFocus();
+
+protected:
+    void focusInEvent(QFocusEvent *e) override;
+
+private:
+    void onCurrentChanged(const QModelIndex &current);
+    void selectRow(int row);
+    class Model;
+    Model *m_model;
+    bool m_codeChange = false;
+    QColor m_back;
+};
+
+// A scroll bar with 16-bit properties. Change runs when code sets a new value
+// or the user lets go of the bar; Scroll runs while the thumb is dragged.
+class ScrollBar16 : public Twips<QScrollBar> {
+    Q_OBJECT
+public:
+    ScrollBar16(Qt::Orientation o, QWidget *parent);
+    std::int16_t Max() const { return m_max; }
+    std::int16_t Value() const { return m_value; }
+    std::int16_t LargeChange() const { return m_large; }
+    std::int16_t SmallChange() const { return m_small; }
+    void setMax(std::int16_t v);
+    void setValue16(std::int16_t v);
+    void setLargeChange(std::int16_t v);
+    void setSmallChange(std::int16_t v);
+signals:
+    void Change();
+    void Scroll();
+private:
+    void fromWidget(int v);
+    std::int16_t m_max = 32767, m_value = 0, m_large = 1, m_small = 1;
+    bool m_sync = false;
+};
+
+// A box that shows one picture. Auto-size boxes take the picture's natural size
+// (in twips); stretching boxes scale the picture to their own size.
+class PictureBox : public Twips<QWidget> {
+    Q_OBJECT
+public:
+    enum class Mode { AutoSize, Stretch };
+    PictureBox(Mode mode, QWidget *parent);
+
+    // Holds the picture; AutoSize boxes take its natural size. A null file clears.
+    // Pixels are decoded when the box is painted, at the size it shows, unless a
+    // decoded image is handed over (decoded ahead, or decoded once and shared).
+    void setPicture(std::shared_ptr<const PictureFile> file, const QImage &decoded = QImage());
+    std::shared_ptr<const PictureFile> picture() const { return m_file; }
+    // Decodes now at the size shown; false (with *error) when the pixels cannot be had.
+    bool decode(QString *error = nullptr);
+    // A fixed image (the corner square's icon), drawn clipped at its own size.
+    void setImage(const QImage &img);
+    const QImage &shownImage() const { return m_cache; }
+
+signals:
+    void DblClick();
+
+protected:
+    void paintEvent(QPaintEvent *e) override;
+    void mouseDoubleClickEvent(QMouseEvent *e) override;
+    void applyTwips() override;
+
+private:
+    Mode m_mode;
+    std::shared_ptr<const PictureFile> m_file;
+    QImage m_fixed;
+    mutable QImage m_cache;   // the picture decoded at the size shown
+};
+
+}  // namespace pel::kit

@@ -1,0 +1,15 @@
+#pragma once
+// The screen as the windows see it: its size in twips, read live.
+#include <QSize>
+
+namespace pel::screen {
+
+// Live size of the primary screen in twips (the whole screen, not the work area).
+double widthTwips();
+double heightTwips();
+QSize pixels();
+
+// Tests pin the screen (e.g. 1024 x 768 px); an empty size returns to the real one.
+void setOverridePixels(QSize px);
+
+}  // namespace pel::screen

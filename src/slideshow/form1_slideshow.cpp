@@ -1,0 +1,172 @@
+// The interval menu, the timed slideshow and the start of the sequential display.
+#include "app/Form1.h"
+#include "app/Forms.h"
+#include "app/Module1.h"
+#include "platform/msgbox.h"
+#include "platform/picture/picture.h"
+#include "platform/twips.h"
+#include "viewer/Form2.h"
+#include "viewer/placement.h"
+
+namespace pel {
+
+QString Form1::intervalCaption(Integer ms)
+{
+    // QString::number gives the shortest decimal: 0.5, 1, 1.5 ... 3.
+    return QStringLiteral("スライドショー　") + QString::number(ms / 1000.0) + QStringLiteral("sec");
+}
+
+void Form1::s_time_Click(int item)
+{
+    show_time = static_cast<Integer>(500 * (item + 1));
+    del_check();
+    s_time[item]->setChecked(true);
+}
+
+void Form1::del_check()
+{
+    for (QAction *a : s_time)
+        a->setChecked(false);
+    jyun_disp->setChecked(false);
+    Timer1->setInterval(show_time);   // restarts a running countdown, so a change applies at once
+    Command4->setText(intervalCaption(show_time));
+    Module1::jyun_flag = 0;
+}
+
+void Form1::jyun_disp_Click()
+{
+    del_check();
+    jyun_disp->setChecked(true);
+    Command4->setText(QStringLiteral("スライドショー↓↑"));
+    Module1::jyun_flag = 1;
+}
+
+namespace {
+void badFile()
+{
+    MsgBox(QStringLiteral("画像ファイルが異常です\r\n") + Module1::file_name, vbOKOnly);
+}
+
+// After a file was shown or skipped: on to the next; past the last the run drains.
+void advance(int count)
+{
+    Module1::slide_pos = static_cast<Integer>(Module1::slide_pos + 1);
+    if (Module1::slide_pos >= count)
+        Module1::slide_flag = 0;
+}
+
+void prepareViewer(Form2 &v)
+{
+    v.runViewer = true;
+    v.Picture1->hide();
+    v.Image1->show();
+    v.VScroll1->hide();
+    v.HScroll1->hide();
+}
+}  // namespace
+
+void Form1::Command4_Click()
+{
+    if (List1->ListCount() == 0 || Module1::actual_flag == 1 || Module1::slide_flag == 1)
+        return;
+    Module1::slide_flag = 1;
+    Timer1->start();
+    Module1::slide_pos = 0;
+
+    Form2 &v = Forms::form2();
+    v.Picture1->setTop(0);
+    v.Picture1->setLeft(0);
+    park();
+    prepareViewer(v);
+    Module1::file_name = List1->List(Module1::slide_pos);
+    if (Module1::jyun_flag != 1)
+        return;   // the timed show begins at the first tick
+
+    const bool shown = disp_slide();
+    if (!shown) {
+        badFile();
+        advance(List1->ListCount());
+    }
+    QPointer<Form2> viewer(&v);
+    v.ShowModal([this, shown]() {
+        // The picture on screen is consumed: the position already names the next file.
+        if (shown)
+            advance(List1->ListCount());
+    });
+}
+
+void Form1::Timer1_Timer()
+{
+    // A message box of a bad file lets ticks through; they wait their turn.
+    if (m_inTick)
+        return;
+    m_inTick = true;
+    const int count = List1->ListCount();
+
+    if (Module1::slide_pos == count && Module1::jyun_flag == 0 && Module1::slide_flag == 0) {
+        Module1::slide_pos = 0;
+        Forms::unload2();
+        activateWindow();
+        placeCentred();
+        Form2 &fresh = Forms::form2();
+        fresh.Picture1->show();
+        fresh.Image1->hide();
+        Timer1->stop();
+    }
+    if (Module1::slide_flag != 1 || Module1::jyun_flag != 0) {
+        m_inTick = false;
+        return;
+    }
+
+    park();
+    Form2 &v = Forms::form2();
+    prepareViewer(v);
+    Module1::file_name = List1->List(Module1::slide_pos);
+    if (disp_slide()) {
+        v.Show();
+    } else {
+        badFile();
+    }
+    advance(count);
+    m_inTick = false;
+}
+
+bool Form1::disp_slide()
+{
+    Form2 &v = Forms::form2();
+    auto pic = PictureFile::open(fullPath(Module1::file_name));
+    if (!pic)
+        return false;
+    v.Picture1->setPicture(pic);   // hidden: measures, decodes nothing
+
+    const double pw = v.Picture1->Width();
+    const double ph = v.Picture1->Height();
+    if (!(pw > 0 && ph > 0))
+        return false;
+    const double rW = Module1::screen_w * 0.7 / pw;
+    const double rH = Module1::screen_h * 0.7 / ph;
+    float iw, ih;
+    if (rW >= 1 && rH >= 1) {
+        iw = float(pw);
+        ih = float(ph);
+    } else {
+        const double s = rW < rH ? rW : rH;
+        iw = twips::toSingle(s * pw);
+        ih = twips::toSingle(s * ph);
+    }
+    v.Image1->setPicture(pic);
+    v.Image1->setWidth(iw);
+    v.Image1->setHeight(ih);
+    if (!v.Image1->decode())
+        return false;
+    v.setWidth(Module1::frame_w + iw);
+    v.setHeight(Module1::frame_h + ih);
+    placement::centreViewer(v);
+    v.setCaption(QStringLiteral("%1/%2   %3")
+                     .arg(Module1::slide_pos + 1)
+                     .arg(List1->ListCount())
+                     .arg(Module1::file_name));
+    return true;
+}
+
+}  // namespace pel

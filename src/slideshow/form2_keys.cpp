@@ -1,0 +1,62 @@
+// The viewer's keys: Esc closes it in every mode; in the sequential display the
+// arrow keys step through the list, one step per press however long it is held.
+#include "app/Form1.h"
+#include "app/Forms.h"
+#include "app/Module1.h"
+#include "platform/msgbox.h"
+#include "viewer/Form2.h"
+
+namespace pel {
+
+void Form2::closeRun()
+{
+    Picture1->show();
+    Image1->hide();
+    Hide();
+    Forms::unload2();
+    Module1::slide_pos = 0;
+    if (Forms::isLoaded1()) {
+        Form1 &main = Forms::form1();
+        main.activateWindow();
+        main.setFocus(Qt::OtherFocusReason);
+        main.placeCentred();
+    }
+}
+
+void Form2::Form_KeyDown(int keyCode, int)
+{
+    Form1 &main = Forms::form1();
+    const int count = main.List1->ListCount();
+
+    // Back one picture: the position names the next file, so two places back.
+    // Only a viewer that shows a run steps: in an actual-size display the key
+    // would start a run that nothing ever ends.
+    if (keyCode == 38 && runViewer) {
+        Module1::slide_pos = static_cast<Integer>(std::max(0, Module1::slide_pos - 2));
+        Module1::slide_flag = 1;
+    }
+    if (keyCode == 27) {
+        Module1::slide_flag = 0;
+        Module1::actual_flag = 0;
+        Module1::slide_pos = static_cast<Integer>(count);
+        closeRun();
+        return;
+    }
+    if ((keyCode != 40 && keyCode != 38) || !main.jyun_disp->isChecked() || key_flag != 0)
+        return;
+    if (Module1::slide_pos == count && Module1::slide_flag == 0)
+        closeRun();
+    if (main.jyun_disp->isChecked() && Module1::slide_flag == 1) {
+        Module1::file_name = main.List1->List(Module1::slide_pos);
+        const bool shown = main.disp_slide();
+        if (!shown)
+            MsgBox(QStringLiteral("画像ファイルが異常です\r\n") + Module1::file_name, vbOKOnly);
+        Module1::slide_pos = static_cast<Integer>(Module1::slide_pos + 1);
+        if (Module1::slide_pos >= count)
+            Module1::slide_flag = 0;
+        if (shown)
+            key_flag = 1;
+    }
+}
+
+}  // namespace pel

@@ -1,0 +1,141 @@
+// The main window's commands on the viewer: actual-size display, copy, erase.
+#include "app/Form1.h"
+#include "app/Forms.h"
+#include "app/Module1.h"
+#include "platform/clipboard.h"
+#include "platform/msgbox.h"
+#include "platform/picture/picture.h"
+#include "platform/screen.h"
+#include "platform/twips.h"
+#include "viewer/Form2.h"
+#include "viewer/placement.h"
+
+namespace pel {
+
+void Form1::Command1_Click()
+{
+    if (List1->Text().isEmpty() || Module1::actual_flag == 1 || Module1::slide_flag == 1)
+        return;
+
+    Forms::form2().Hide();
+    Forms::unload2();   // the close handling returns the main window and clears the flags
+
+    Module1::file_name = List1->List(List1->ListIndex());
+    Form2 &v = Forms::form2();
+
+    // Loading fails here, before anything moves, whether the header or the pixels are bad.
+    auto pic = PictureFile::open(fullPath(Module1::file_name));
+    const float W = pic ? twips::toSingle(pic->sizeTwips().width()) : 0.f;
+    const float H = pic ? twips::toSingle(pic->sizeTwips().height()) : 0.f;
+    const bool reduced = H > 32760 || W > 32760;
+    QImage shown;
+    QSizeF reducedTwips;
+    if (pic && W > 0 && H > 0) {
+        if (reduced) {
+            const double s = placement::fitScale(W, H);
+            reducedTwips = QSizeF(twips::toSingle(W * s), twips::toSingle(H * s));
+            // Only the reduced picture is decoded; the full one waits for a copy.
+            shown = pic->render(kit::pixelRect(QRectF(QPointF(), reducedTwips)).size());
+        } else {
+            shown = pic->render(pic->pixelSize());
+        }
+    }
+    if (shown.isNull()) {
+        MsgBox(QStringLiteral("画像ファイルが異常です\r\n") + Module1::file_name, vbOKOnly);
+        return;
+    }
+    v.Picture1->setPicture(pic, reduced ? QImage() : shown);
+
+    if (reduced) {
+        MsgBox(QStringLiteral("画像が大きすぎて実寸での表示が出来ません。\r\n規定値に縮小して表示します。"),
+               vbCritical, QStringLiteral("PelorinaxMini"));
+        v.Picture1->hide();
+        v.Image1->show();
+        Module1::reduce_flag = 1;
+        Module1::actual_flag = 1;
+        park();
+        v.Image1->setPicture(pic, shown);
+        v.Image1->setWidth(reducedTwips.width());
+        v.Image1->setHeight(reducedTwips.height());
+        v.setWidth(Module1::frame_w + v.Image1->Width());
+        v.setHeight(Module1::frame_h + v.Image1->Height());
+        v.setCaption(Module1::file_name);
+        placement::centreViewer(v);
+        v.Show();
+        return;
+    }
+
+    Module1::hscroll_flag = 0;
+    Module1::vscroll_flag = 0;
+    park();
+    v.Picture1->setLeft(0);
+    v.Picture1->setTop(0);
+    v.Picture1->show();
+    v.Image1->hide();
+
+    const float Lw = twips::toSingle(Module1::screen_w * 0.7);
+    if (Lw >= W) {
+        v.setWidth(Module1::frame_w + W);
+        v.HScroll1->hide();
+    } else {
+        v.setWidth(Module1::screen_w * 0.7 + Module1::frame_w);
+        v.HScroll1->show();
+        v.HScroll1->setWidth(v.Width() - v.VScroll1->Width() - Module1::frame_w);
+        Module1::hscroll_flag = 1;
+    }
+    const float Lh = twips::toSingle(Module1::screen_h * 0.7);
+    if (Lh >= H) {
+        v.setHeight(Module1::frame_h + H);
+        v.VScroll1->hide();
+    } else {
+        v.setHeight(Module1::screen_h * 0.7 + Module1::frame_h);
+        v.VScroll1->show();
+        v.VScroll1->setHeight(v.Height() - v.HScroll1->Height() - Module1::frame_h);
+        Module1::vscroll_flag = 1;
+    }
+    if (Module1::vscroll_flag == 0)
+        v.HScroll1->setWidth(v.ScaleWidth());
+    if (Module1::hscroll_flag == 0)
+        v.VScroll1->setHeight(v.ScaleHeight());
+    v.HScroll1->setValue16(0);
+    v.VScroll1->setValue16(0);
+    placement::centreViewer(v);
+    v.setCaption(Module1::file_name);
+    v.Show();
+    Module1::actual_flag = 1;
+}
+
+void Form1::Command2_Click()
+{
+    if (List1->Text().isEmpty() || Module1::slide_flag == 1)
+        return;
+    if (Module1::actual_flag != 1 || !Forms::isLoaded2())
+        return;
+    auto pic = Forms::form2().Picture1->picture();
+    if (!pic)
+        return;
+    // Always the natural size, also when the viewer shows the picture reduced.
+    const QImage &decoded = Forms::form2().Picture1->shownImage();
+    const QImage full = decoded.size() == pic->pixelSize() ? decoded : pic->render(pic->pixelSize());
+    if (full.isNull()) {
+        // Never report a copy that did not happen.
+        MsgBox(QStringLiteral("画像ファイルが異常です\r\n") + Module1::file_name, vbOKOnly);
+        return;
+    }
+    clipboard::clear();
+    clipboard::putPicture(full, pic->nativeData());
+    MsgBox(QStringLiteral("画像をクリップボードにコピーしました。"), vbOKOnly);
+}
+
+void Form1::Command3_Click()
+{
+    if (List1->Text().isEmpty() || Module1::slide_flag == 1)
+        return;
+    Forms::form2().Hide();
+    List1->setFocus(Qt::OtherFocusReason);
+    Module1::actual_flag = 0;
+    Module1::reduce_flag = 0;
+    placeCentred();
+}
+
+}  // namespace pel
