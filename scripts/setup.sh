@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs what is missing (Debian 12, as root), builds, then starts the program
+# in the sample folder ("run") or runs every test ("test").
+set -euo pipefail
+mode="${1:-run}"
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build"
+
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-image-formats-plugins libgl-dev
+          libjpeg62-turbo-dev fonts-ipafont-gothic fonts-ipafont-mincho)
+if [ "$mode" = bench ]; then packages+=(libbenchmark-dev libjpeg-turbo-progs libvips-tools); fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+extra=()
+[ "$mode" = bench ] && extra+=(-DPEL_BUILD_BENCH=ON)
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}" > /dev/null
+cmake --build "$build" -j "$(nproc)"
+
+case "$mode" in
+run)
+    cd "$root/sample"
+    exec "$build/pelorinax"
+    ;;
+test)
+    exec ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+    ;;
+bench)
+    echo "Benchmarks built in $build/bench"
+    ;;
+*)
+    echo "usage: $0 [run|test|bench]" >&2
+    exit 2
+    ;;
+esac
