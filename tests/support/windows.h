@@ -1,0 +1,95 @@
+#pragma once
+// Starting the windows inside a test: a fixed 1024 x 768 screen at 96 DPI,
+// scripted message boxes, modal windows without a nested loop, and a folder
+// of pictures made on the spot.
+#include "app/Form1.h"
+#include "app/Forms.h"
+#include "app/Module1.h"
+#include "platform/drives.h"
+#include "platform/fonts.h"
+#include "platform/msgbox.h"
+#include "platform/screen.h"
+#include "platform/twips.h"
+#include "viewer/Form2.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace pel::test {
+
+// Writes a picture of w x h pixels (format by suffix: bmp, jpg, png).
+inline QString makePicture(const QString &path, int w, int h, const char *format, QColor fill = QColor(40, 120, 200))
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(fill);
+    QPainter p(&img);
+    p.fillRect(0, 0, w / 2, h / 2, Qt::yellow);
+    p.end();
+    if (!img.save(path, format))
+        qWarning("could not write %s", qPrintable(path));
+    return path;
+}
+
+inline void writeText(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(bytes);
+}
+
+class WindowsFixture {
+public:
+    QTemporaryDir dir;
+    QString folder() const { return QDir(dir.path()).canonicalPath(); }
+
+    // Starts the main window in `startFolder` (the temporary folder by default).
+    Form1 &start(const QString &startFolder = QString())
+    {
+        Module1::reset();
+        twips::setPerPixelOverride(15);
+        screen::setOverridePixels(QSize(1024, 768));
+        MsgBoxScript::install([this](const MsgBoxShown &box) { return answer ? answer(box) : defaultAnswer(box); });
+        kit::KitForm::setModalScript([this](kit::KitForm *f) {
+            if (modal)
+                modal(f);
+        });
+        Drives::resetCurrentFolders();
+        QDir::setCurrent(startFolder.isEmpty() ? folder() : startFolder);
+        Form1 &f = Forms::form1();
+        f.Show();
+        return f;
+    }
+
+    void stop()
+    {
+        Forms::unloadAll();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        MsgBoxScript::remove();
+        kit::KitForm::setModalScript({});
+        Drives::clearFake();
+        Drives::setFakeUnreadable({});
+        screen::setOverridePixels(QSize());
+        Module1::reset();
+    }
+
+    static int defaultAnswer(const MsgBoxShown &box) { return (box.buttons & 7) == vbYesNo ? vbNo : vbOK; }
+
+    QList<MsgBoxShown> &shown() { return MsgBoxScript::shown(); }
+    std::function<int(const MsgBoxShown &)> answer;
+    std::function<void(kit::KitForm *)> modal;
+
+    // Drops windows discarded with deleteLater, as the event loop would.
+    static void settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+};
+
+inline void key(QWidget *w, Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier)
+{
+    QTest::keyClick(w, k, m);
+}
+
+}  // namespace pel::test

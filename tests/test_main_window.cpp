@@ -1,0 +1,285 @@
+// The main window: start-up, menus, focus cues, keys among the lists, shutdown.
+#include "support/windows.h"
+
+#include <QMenuBar>
+
+using namespace pel;
+using namespace pel::test;
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+    WindowsFixture fx;
+    Form1 *f = nullptr;
+
+    void activate()
+    {
+        f->activateWindow();
+        QApplication::setActiveWindow(f);
+        QVERIFY(QTest::qWaitForWindowActive(f));
+    }
+
+private slots:
+    void init()
+    {
+        QDir d(fx.folder());
+        for (const QString &n : d.entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden))
+            QFileInfo(d.filePath(n)).isDir() ? QDir(d.filePath(n)).removeRecursively() : d.remove(n);
+        makePicture(d.filePath(QStringLiteral("IMG10.bmp")), 20, 10, "BMP");
+        makePicture(d.filePath(QStringLiteral("IMG2.bmp")), 20, 10, "BMP");
+        makePicture(d.filePath(QStringLiteral("photojpg")), 30, 20, "JPG");
+        makePicture(d.filePath(QStringLiteral("Shot.JPEG")), 30, 20, "JPG");
+        makePicture(d.filePath(QStringLiteral("a.gif")), 10, 10, "PNG");
+        makePicture(d.filePath(QStringLiteral(".hidden.jpg")), 10, 10, "JPG");
+        writeText(d.filePath(QStringLiteral("readme.txt")), "x");
+        d.mkdir(QStringLiteral("sub"));
+        makePicture(d.filePath(QStringLiteral("sub/inner.ico")), 16, 16, "ICO");
+        f = &fx.start();
+    }
+    void cleanup() { fx.stop(); }
+
+    void startsAtItsSizeAndPlace()
+    {
+        QCOMPARE(f->Width(), 9000.0);
+        QCOMPARE(f->Height(), 4900.0);
+        QCOMPARE(f->Left(), (15360.0 - 9000.0) / 2);
+        QCOMPARE(f->Top(), (11520.0 - 4900.0) / 4);
+        // On screen: 600 x 327 px at (212, 110) with no window manager.
+        QCOMPARE(f->frameGeometry().topLeft(), QPoint(212, 110));
+        QCOMPARE(f->frameGeometry().size(), QSize(600, 327));
+        QCOMPARE(f->Caption(), QStringLiteral("ＰｅｌｏｒｉｎａｘMini"));
+        QCOMPARE(f->Line1.X2, f->ScaleWidth());
+        QCOMPARE(f->Line1.Y2, 0.0);
+        QCOMPARE(f->Shape1.Left, 160.0);
+        QCOMPARE(f->Shape1.Height, 3060.0);
+    }
+
+    void startsWithTheSharedStateOfALoad()
+    {
+        QCOMPARE(Module1::screen_w, 15360);
+        QCOMPARE(Module1::screen_h, 11520);
+        QCOMPARE(Module1::ver_str, QStringLiteral("Ver.1.23"));
+        QCOMPARE(Module1::actual_flag, 0);
+        QCOMPARE(Module1::slide_flag, 0);
+        QCOMPARE(f->show_time, 500);
+        QCOMPARE(f->Timer1->interval(), 500);
+        QVERIFY(!f->Timer1->isActive());
+        QCOMPARE(f->Command4->text(), QStringLiteral("スライドショー　0.5sec"));
+        // The viewer is loaded hidden and its borders measured (none offscreen).
+        QVERIFY(Forms::isLoaded2());
+        QVERIFY(!Forms::form2().isVisible());
+        QCOMPARE(Module1::frame_w, Integer(0));
+        QCOMPARE(Module1::frame_h, Integer(0));
+    }
+
+    void listsThePictureFilesInNaturalOrderWithNothingSelected()
+    {
+        QStringList names;
+        for (int i = 0; i < f->List1->ListCount(); ++i)
+            names << f->List1->List(i);
+        QCOMPARE(names, (QStringList{"IMG2.bmp", "IMG10.bmp", "photojpg", "Shot.JPEG"}));
+        QCOMPARE(f->List1->ListIndex(), -1);
+        QVERIFY(f->List1->Text().isEmpty());
+        QVERIFY(f->canvas->painted().isEmpty());
+        QCOMPARE(f->File1->Path(), fx.folder());
+        QCOMPARE(f->Dir1->Path(), fx.folder());
+    }
+
+    void controlsStandWhereTheyBelong()
+    {
+        struct { const char *name; QRectF tw; } table[] = {
+            {"List1", {4320, 120, 2175, 2985}},  {"Drive1", {6600, 120, 2055, 315}},
+            {"Dir1", {6600, 480, 2055, 2565}},   {"Command1", {6600, 3240, 2055, 375}},
+            {"Command2", {4320, 3240, 2175, 375}}, {"Command3", {6600, 3600, 2055, 375}},
+            {"Command4", {4320, 3600, 2175, 375}}, {"Label1", {600, 120, 3255, 495}},
+            {"Label3", {3000, 360, 615, 255}},
+        };
+        for (const auto &row : table) {
+            auto *w = f->findChild<QWidget *>(QString::fromLatin1(row.name));
+            QVERIFY2(w, row.name);
+            QCOMPARE(w->geometry(), twips::toPixels(row.tw));
+        }
+        QCOMPARE(f->List1->backColor(), QColor(192, 255, 255));
+        QCOMPARE(f->Command1->palette().color(QPalette::Button), QColor(255, 255, 128));
+    }
+
+    void menuBarHasEveryItemWithItsStartMarks()
+    {
+        QStringList captions;
+        for (QAction *a : f->menuBar()->actions())
+            captions << a->text();
+        QCOMPARE(captions, (QStringList{"ファイル", "設定", "ヘルプ"}));
+        QCOMPARE(f->owari->text(), QStringLiteral("終　了"));
+        QStringList intervals;
+        for (QAction *a : f->s_time)
+            intervals << a->text() + (a->isChecked() ? "*" : "");
+        QCOMPARE(intervals, (QStringList{"0.5 sec*", "1.0 sec", "1.5 sec", "2.0 sec", "2.5 sec", "3.0 sec"}));
+        QVERIFY(f->ime_mon->isChecked());
+        QVERIFY(!f->ime_moff->isChecked());
+        QVERIFY(f->kugiri2->isSeparator());
+        QCOMPARE(f->help_mnu->actions().size(), 4);
+        QCOMPARE(f->jyun_disp->text(), QStringLiteral("順次表示↓"));
+    }
+
+    void kanjiInputItemsBehaveAsAPair()
+    {
+        f->ime_moff->trigger();
+        QVERIFY(f->ime_moff->isChecked() && !f->ime_mon->isChecked());
+        QCOMPARE(Module1::ime_flag, 0);
+        f->ime_mon->trigger();
+        QVERIFY(f->ime_mon->isChecked() && !f->ime_moff->isChecked());
+        QCOMPARE(Module1::ime_flag, 1);
+        f->ime_mon->trigger();   // choosing the checked item again keeps its mark
+        QVERIFY(f->ime_mon->isChecked());
+    }
+
+    void focusCuesFollowTheTable()
+    {
+        activate();
+        const QColor white(255, 255, 255), cyan(192, 255, 255);
+        auto colours = [this] {
+            return QList<QColor>{f->List1->backColor(), f->Drive1->backColor(), f->Dir1->backColor()};
+        };
+        QVERIFY(f->Command1->hasFocus());   // first in the focus order
+        QCOMPARE(colours(), (QList<QColor>{white, white, white}));
+        f->List1->setFocus();
+        QCOMPARE(colours(), (QList<QColor>{cyan, white, white}));
+        f->Drive1->setFocus();
+        QCOMPARE(colours(), (QList<QColor>{white, cyan, white}));
+        f->Dir1->setFocus();
+        QCOMPARE(colours(), (QList<QColor>{white, white, cyan}));
+        f->Command3->setFocus();
+        QCOMPARE(colours(), (QList<QColor>{white, white, white}));
+        f->List1->setFocus();
+        f->List1->clearFocus();   // leaving a list changes nothing
+        QCOMPARE(colours(), (QList<QColor>{cyan, white, white}));
+    }
+
+    void tabOrderRunsFromCommand1ToDir1()
+    {
+        activate();
+        QList<QWidget *> seen;
+        QWidget *w = f->Command1;
+        for (int i = 0; i < 7; ++i) {
+            seen << w;
+            w = w->nextInFocusChain();
+            while (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisible())
+                w = w->nextInFocusChain();
+        }
+        QCOMPARE(seen, (QList<QWidget *>{f->Command1, f->Command3, f->Command4, f->Command2, f->List1, f->Drive1, f->Dir1}));
+    }
+
+    void keysMoveBetweenTheLists()
+    {
+        activate();
+        f->Dir1->setFocus();
+        key(f->Dir1, Qt::Key_Up);   // Up alone only moves the highlight
+        QVERIFY(f->Dir1->hasFocus());
+        key(f->Dir1, Qt::Key_Up, Qt::ShiftModifier | Qt::ControlModifier);
+        QVERIFY(f->Drive1->hasFocus());
+        key(f->Drive1, Qt::Key_Return);
+        QVERIFY(f->Dir1->hasFocus());
+        key(f->Dir1, Qt::Key_Left);
+        QVERIFY(f->List1->hasFocus());
+        QCOMPARE(f->List1->backColor(), QColor(192, 255, 255));
+        key(f->List1, Qt::Key_Right);
+        QVERIFY(f->Dir1->hasFocus());
+        QCOMPARE(f->Dir1->backColor(), QColor(192, 255, 255));
+    }
+
+    void enterOpensTheHighlightedFolderAndMovingOpensNothing()
+    {
+        activate();
+        f->Dir1->setFocus();
+        const QString start = f->Dir1->Path();
+        // Highlight the sub-folder (the last entry) without opening it.
+        f->Dir1->setCurrentRow(f->Dir1->count() - 1);
+        QCOMPARE(f->Dir1->Path(), start);
+        QCOMPARE(f->List1->ListCount(), 4);
+        key(f->Dir1, Qt::Key_Return);
+        QCOMPARE(f->Dir1->Path(), start + "/sub");
+        QCOMPARE(f->File1->Path(), start + "/sub");
+        QCOMPARE(f->List1->ListCount(), 1);
+        QCOMPARE(f->List1->List(0), QStringLiteral("inner.ico"));
+        QCOMPARE(f->List1->ListIndex(), -1);
+        // Enter on the parent folder of the chain opens it again.
+        f->Dir1->setCurrentRow(f->Dir1->count() - 2);
+        key(f->Dir1, Qt::Key_Return);
+        QCOMPARE(f->Dir1->Path(), start);
+        QCOMPARE(f->List1->ListCount(), 4);
+    }
+
+    void pickingAnEntrySetsTheNameAndClearsTheViewerFlag()
+    {
+        Module1::actual_flag = 1;
+        f->List1->setListIndex(2);
+        QCOMPARE(Module1::file_name, QStringLiteral("photojpg"));
+        QCOMPARE(Module1::actual_flag, 0);
+    }
+
+    void duringARunTheListsKeepTheirNames()
+    {
+        Module1::slide_flag = 1;
+        f->Dir1->setPath(fx.folder() + "/sub");
+        QCOMPARE(f->Dir1->Path(), fx.folder() + "/sub");
+        QCOMPARE(f->File1->Path(), fx.folder());
+        QCOMPARE(f->List1->ListCount(), 4);
+        Module1::file_name = QStringLiteral("before");
+        f->List1->setListIndex(1);
+        QCOMPARE(Module1::file_name, QStringLiteral("before"));
+        Module1::slide_flag = 0;
+    }
+
+    void backgroundClickRecentresOnlyWhenNothingShows()
+    {
+        f->moveTo(0, 0);
+        Module1::actual_flag = 1;
+        QTest::mouseClick(f->canvas, Qt::LeftButton, {}, QPoint(5, 200));
+        QCOMPARE(f->Left(), 0.0);
+        Module1::actual_flag = 0;
+        Module1::slide_flag = 1;
+        QTest::mouseClick(f->canvas, Qt::LeftButton, {}, QPoint(5, 200));
+        QCOMPARE(f->Left(), 0.0);
+        Module1::slide_flag = 0;
+        QTest::mouseClick(f->canvas, Qt::LeftButton, {}, QPoint(5, 200));
+        QCOMPARE(f->Left(), 3180.0);
+        QCOMPARE(f->Top(), 1655.0);
+    }
+
+    void exitClosesEveryWindowInEveryState_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::newRow("browsing") << 0;
+        QTest::newRow("viewer shown") << 1;
+        QTest::newRow("slideshow running") << 2;
+        QTest::newRow("close box") << 3;
+    }
+    void exitClosesEveryWindowInEveryState()
+    {
+        QFETCH(int, state);
+        if (state == 1) {
+            f->List1->setListIndex(0);
+            f->Command1_Click();
+            QVERIFY(Forms::form2().isVisible());
+        } else if (state == 2) {
+            f->Command4_Click();
+            f->Timer1_Timer();
+            QVERIFY(f->Timer1->isActive());
+            QVERIFY(Forms::form2().isVisible());
+        }
+        QPointer<Form1> main(f);
+        QPointer<Form2> viewer(&Forms::form2());
+        if (state == 3)
+            f->close();
+        else
+            f->owari->trigger();
+        QVERIFY(!Forms::isLoaded1());
+        QVERIFY(!Forms::isLoaded2());
+        WindowsFixture::settle();
+        QVERIFY(main.isNull());
+        QVERIFY(viewer.isNull());
+        QVERIFY(fx.shown().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_main_window.moc"
