@@ -1,0 +1,288 @@
+// JPEG through libjpeg directly: the scaled IDCT gives a reduced picture for a
+// fraction of the full decode, and for a small progressive preview the DC scans
+// alone already hold the eighth-size picture. The file is streamed, never held whole.
+#include "platform/picture/decoders.h"
+#include "platform/picture/picture.h"
+#include "platform/picture/scale.h"
+
+#include <QFile>
+#include <QTransform>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+// jpeglib.h needs size_t and FILE declared first.
+#include <jpeglib.h>
+#include <jerror.h>
+
+namespace pel::picture::detail {
+namespace {
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+extern "C" void onJpegError(j_common_ptr cinfo)
+{
+    auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    std::longjmp(err->jump, 1);
+}
+
+// Warnings (corrupt data, premature end) are not fatal and must not reach stderr.
+extern "C" void onJpegMessage(j_common_ptr) {}
+
+// Owns the decompressor and the file. Everything that lives across a libjpeg call is
+// kept here, outside the frame that calls setjmp, so a longjmp skips no destructor.
+struct Session {
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    std::FILE *file = nullptr;
+
+    Session()
+    {
+        std::memset(&cinfo, 0, sizeof cinfo);
+        std::memset(&err, 0, sizeof err);
+        cinfo.err = jpeg_std_error(&err.pub);
+        err.pub.error_exit = onJpegError;
+        err.pub.output_message = onJpegMessage;
+        jpeg_create_decompress(&cinfo);
+        cinfo.mem->max_memory_to_use = long(maxDecodedBytes());
+    }
+    ~Session()
+    {
+        jpeg_destroy_decompress(&cinfo);
+        if (file)
+            std::fclose(file);
+    }
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    bool open(const QString &path, QString *error)
+    {
+        file = std::fopen(QFile::encodeName(path).constData(), "rb");
+        if (!file) {
+            setError(error, QStringLiteral("cannot open the file"));
+            return false;
+        }
+        std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
+        jpeg_stdio_src(&cinfo, file);
+        jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xffff);
+        return true;
+    }
+    QString message() const { return QStringLiteral("JPEG: ") + QString::fromLatin1(err.message); }
+};
+
+int orientationOf(const jpeg_decompress_struct &cinfo)
+{
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
+        if (m->marker == JPEG_APP0 + 1 && m->data_length > 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0)
+            return exifOrientation(m->data + 6, m->data_length - 6);
+    }
+    return 1;
+}
+
+bool readHeader(Session &s)
+{
+    if (setjmp(s.err.jump))
+        return false;
+    jpeg_read_header(&s.cinfo, TRUE);
+    return true;
+}
+
+struct Decode {
+    Session session;
+    QSize target;  // upright; empty: natural size
+    int orientation = 1;
+    QImage out;
+    std::optional<BoxReducer> reducer;
+    std::vector<quint32> row;
+};
+
+inline quint32 cmykToRgb(const uchar *p, bool inverted)
+{
+    quint32 c = p[0], m = p[1], y = p[2], k = p[3];
+    if (!inverted) {
+        c = 255 - c;
+        m = 255 - m;
+        y = 255 - y;
+        k = 255 - k;
+    }
+    // Stored inverted (as Adobe writes it): ink-free is 255, so the channel is value * k.
+    const quint32 r = (c * k + 127) / 255, g = (m * k + 127) / 255, b = (y * k + 127) / 255;
+    return 0xff000000u | (r << 16) | (g << 8) | b;
+}
+
+// All libjpeg calls of a decode; returns false on a libjpeg error (d.session.message() says which).
+bool runDecode(Decode &d)
+{
+    jpeg_decompress_struct &cinfo = d.session.cinfo;
+    if (setjmp(d.session.err.jump))
+        return false;
+    jpeg_read_header(&cinfo, TRUE);
+    d.orientation = orientationOf(cinfo);
+    const QSize natural(int(cinfo.image_width), int(cinfo.image_height));
+    QSize target = d.target.isEmpty() ? natural : (d.orientation >= 5 ? d.target.transposed() : d.target);
+
+    // The smallest scaled decode that is still no smaller than the target.
+    static const int denominators[] = {8, 4, 2, 1};
+    for (int denom : denominators) {
+        cinfo.scale_num = 1;
+        cinfo.scale_denom = unsigned(denom);
+        jpeg_calc_output_dimensions(&cinfo);
+        if (int(cinfo.output_width) >= target.width() && int(cinfo.output_height) >= target.height())
+            break;
+    }
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
+    const bool inverted = cinfo.saw_Adobe_marker;
+    const bool dcOnly = cinfo.progressive_mode && cinfo.scale_denom == 8;
+    if (dcOnly) {
+        cinfo.buffered_image = TRUE;
+        cinfo.do_block_smoothing = FALSE;
+    }
+    jpeg_start_decompress(&cinfo);
+    if (dcOnly) {
+        // At an eighth of the size only the DC coefficients count: stop reading once
+        // every component has them.
+        for (;;) {
+            const int status = jpeg_consume_input(&cinfo);
+            if (status == JPEG_REACHED_EOI || status == JPEG_SUSPENDED)
+                break;
+            if (status == JPEG_SCAN_COMPLETED) {
+                bool all = true;
+                for (int c = 0; c < cinfo.num_components; ++c)
+                    all = all && cinfo.coef_bits[c][0] >= 0;
+                if (all)
+                    break;
+            }
+        }
+        jpeg_start_output(&cinfo, cinfo.input_scan_number);
+    }
+
+    const QSize decoded(int(cinfo.output_width), int(cinfo.output_height));
+    const bool direct = decoded == target;
+    if (direct) {
+        d.out = QImage(decoded, QImage::Format_RGB32);
+        if (d.out.isNull())
+            ERREXIT(&cinfo, JERR_OUT_OF_MEMORY);
+    } else {
+        d.reducer.emplace(decoded, target, false);
+        if (!d.reducer->valid())
+            ERREXIT(&cinfo, JERR_OUT_OF_MEMORY);
+    }
+    d.row.resize(std::size_t(decoded.width()));
+    while (cinfo.output_scanline < cinfo.output_height) {
+        const int y = int(cinfo.output_scanline);
+        quint32 *dest = direct ? reinterpret_cast<quint32 *>(d.out.scanLine(y)) : d.row.data();
+        JSAMPROW rows[1] = {reinterpret_cast<JSAMPROW>(cmyk ? d.row.data() : dest)};
+        if (jpeg_read_scanlines(&cinfo, rows, 1) != 1)
+            break;
+        if (cmyk) {
+            const uchar *src = reinterpret_cast<const uchar *>(d.row.data());
+            for (int x = 0; x < decoded.width(); ++x)
+                dest[x] = cmykToRgb(src + 4 * x, inverted);
+        }
+        if (!direct)
+            d.reducer->addRow(y, dest);
+    }
+    if (dcOnly)
+        jpeg_finish_output(&cinfo);
+    // Nothing after the last scan line is needed; trailing data is not even read.
+    jpeg_abort_decompress(&cinfo);
+    return true;
+}
+
+QImage oriented(const QImage &img, int orientation)
+{
+    switch (orientation) {
+    case 2: return img.mirrored(true, false);
+    case 3: return img.mirrored(true, true);
+    case 4: return img.mirrored(false, true);
+    case 5: return img.transformed(QTransform().rotate(90)).mirrored(true, false);
+    case 6: return img.transformed(QTransform().rotate(90));
+    case 7: return img.transformed(QTransform().rotate(90)).mirrored(false, true);
+    case 8: return img.transformed(QTransform().rotate(270));
+    default: return img;
+    }
+}
+
+}  // namespace
+
+int exifOrientation(const uchar *t, std::size_t size)
+{
+    if (size < 8)
+        return 1;
+    const bool le = t[0] == 'I' && t[1] == 'I';
+    if (!le && !(t[0] == 'M' && t[1] == 'M'))
+        return 1;
+    auto rd16 = [&](std::size_t at) -> quint32 {
+        return le ? quint32(t[at] | (t[at + 1] << 8)) : quint32((t[at] << 8) | t[at + 1]);
+    };
+    auto rd32 = [&](std::size_t at) -> quint32 {
+        return le ? (rd16(at) | (rd16(at + 2) << 16)) : ((rd16(at) << 16) | rd16(at + 2));
+    };
+    if (rd16(2) != 42)
+        return 1;
+    const std::size_t ifd = rd32(4);
+    if (ifd > size - 2)
+        return 1;
+    const std::size_t count = rd16(ifd);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t e = ifd + 2 + 12 * i;
+        if (e + 12 > size)
+            break;
+        if (rd16(e) != 0x0112)
+            continue;
+        const quint32 type = rd16(e + 2);
+        const quint32 v = type == 3 ? rd16(e + 8) : type == 4 ? rd32(e + 8) : 0;
+        return v >= 1 && v <= 8 ? int(v) : 1;
+    }
+    return 1;
+}
+
+bool readJpegHeader(const QString &path, JpegHeader *out, QString *error)
+{
+    Session s;
+    if (!s.open(path, error))
+        return false;
+    if (!readHeader(s)) {
+        setError(error, s.message());
+        return false;
+    }
+    if (s.cinfo.image_width == 0 || s.cinfo.image_height == 0 || s.cinfo.data_precision != 8) {
+        setError(error, QStringLiteral("JPEG size or precision not supported"));
+        return false;
+    }
+    out->stored = QSize(int(s.cinfo.image_width), int(s.cinfo.image_height));
+    out->orientation = orientationOf(s.cinfo);
+    out->progressive = s.cinfo.progressive_mode;
+    return true;
+}
+
+QImage decodeJpeg(const QString &path, QSize target, QString *error)
+{
+    auto d = std::make_unique<Decode>();
+    if (!d->session.open(path, error))
+        return {};
+    d->target = target;
+    if (!runDecode(*d)) {
+        setError(error, d->session.message());
+        return {};
+    }
+    QImage img = d->reducer ? d->reducer->result() : d->out;
+    const int orientation = d->orientation;
+    d.reset();  // free libjpeg's memory before the final copies
+    if (img.isNull()) {
+        setError(error, QStringLiteral("not enough memory for the picture"));
+        return {};
+    }
+    img = oriented(img, orientation);
+    return target.isEmpty() ? img : scaledTo(img, target);
+}
+
+}  // namespace pel::picture::detail

@@ -1,0 +1,389 @@
+// Opening a picture: the format comes from the first bytes, the natural size from
+// the header. Pixels are decoded later, by render(), at the size they are shown at.
+#include "platform/picture/picture.h"
+
+#include "platform/picture/decoders.h"
+#include "platform/picture/scale.h"
+#include "platform/picture/wmf.h"
+#include "platform/twips.h"
+
+#include <QFile>
+#include <QImageReader>
+#include <QPaintDevice>
+#include <QPainter>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <unistd.h>
+
+namespace pel {
+using namespace picture::detail;
+
+namespace picture {
+qint64 maxDecodedBytes()
+{
+    static const qint64 bound = [] {
+        const long pages = sysconf(_SC_PHYS_PAGES);
+        const long pageSize = sysconf(_SC_PAGESIZE);
+        const qint64 ram = pages > 0 && pageSize > 0 ? qint64(pages) * pageSize : qint64(2) << 30;
+        // A quarter of the memory, so a 100-megapixel photo fits on any usual machine,
+        // but no more than 2 GiB: beyond that a header is lying, not describing a photo.
+        return std::clamp(ram / 4, qint64(256) << 20, qint64(2) << 30);
+    }();
+    return bound;
+}
+}  // namespace picture
+
+namespace {
+
+// Files we read whole (icons, metafiles) are small; anything bigger is not one of them.
+constexpr qint64 kMaxWholeFile = qint64(64) << 20;
+
+enum class Sniffed { Unknown, Bmp, Jpeg, Ico, Cur, Wmf, Emf, Png, Gif, Tiff, Webp };
+
+quint16 u16(const uchar *p) { return quint16(p[0] | (p[1] << 8)); }
+quint32 u32(const uchar *p) { return quint32(u16(p)) | (quint32(u16(p + 2)) << 16); }
+
+Sniffed sniff(const QByteArray &head)
+{
+    const auto *p = reinterpret_cast<const uchar *>(head.constData());
+    const auto n = std::size_t(head.size());
+    auto starts = [&](const char *magic, std::size_t len, std::size_t at = 0) {
+        return n >= at + len && std::memcmp(p + at, magic, len) == 0;
+    };
+    if (starts("BM", 2))
+        return Sniffed::Bmp;
+    if (starts("\xff\xd8\xff", 3))
+        return Sniffed::Jpeg;
+    if (starts("\0\0\1\0", 4))
+        return Sniffed::Ico;
+    if (starts("\0\0\2\0", 4))
+        return Sniffed::Cur;
+    if (starts("\xd7\xcd\xc6\x9a", 4))
+        return Sniffed::Wmf;  // placeable metafile
+    if (n >= 6 && (u16(p) == 1 || u16(p) == 2) && u16(p + 2) == 9 && (u16(p + 4) == 0x100 || u16(p + 4) == 0x300))
+        return Sniffed::Wmf;
+    if (n >= 44 && u32(p) == 1 && starts(" EMF", 4, 40))
+        return Sniffed::Emf;
+    if (starts("\x89PNG\r\n\x1a\n", 8))
+        return Sniffed::Png;
+    if (starts("GIF87a", 6) || starts("GIF89a", 6))
+        return Sniffed::Gif;
+    if (starts("II*\0", 4) || starts("MM\0*", 4))
+        return Sniffed::Tiff;
+    if (starts("RIFF", 4) && starts("WEBP", 4, 8))
+        return Sniffed::Webp;
+    return Sniffed::Unknown;
+}
+
+bool tooLarge(QSize size, QString *error)
+{
+    if (decodedBytes(size) <= picture::maxDecodedBytes())
+        return false;
+    setError(error, QStringLiteral("picture claims %1 x %2 pixels, more than this machine can hold")
+                        .arg(size.width())
+                        .arg(size.height()));
+    return true;
+}
+
+// The whole file, mapped where possible (no copy, and pages we skip are never read).
+class FileBytes {
+public:
+    bool open(const QString &path, QString *error, qint64 limit = -1)
+    {
+        file_.setFileName(path);
+        if (!file_.open(QIODevice::ReadOnly)) {
+            setError(error, QStringLiteral("cannot open the file: %1").arg(file_.errorString()));
+            return false;
+        }
+        size_ = file_.size();
+        if (limit >= 0 && size_ > limit) {
+            setError(error, QStringLiteral("file is too large for its kind"));
+            return false;
+        }
+        if (size_ > 0)
+            data_ = file_.map(0, size_);
+        if (!data_) {
+            copy_ = file_.readAll();
+            data_ = reinterpret_cast<uchar *>(copy_.data());
+            size_ = copy_.size();
+        }
+        if (size_ <= 0) {
+            setError(error, QStringLiteral("file is empty"));
+            return false;
+        }
+        return true;
+    }
+    const uchar *data() const { return data_; }
+    std::size_t size() const { return std::size_t(size_); }
+
+private:
+    QFile file_;
+    QByteArray copy_;
+    uchar *data_ = nullptr;
+    qint64 size_ = 0;
+};
+
+class BitmapPicture : public PictureFile {
+public:
+    BitmapPicture(const QString &path, PictureFormat format, QSize size)
+        : path_(path), format_(format), size_(size) {}
+
+    PictureFormat format() const override { return format_; }
+    QSize pixelSize() const override { return size_; }
+    QSizeF sizeTwips() const override { return twips::fromPixels(size_); }
+
+    QImage render(QSize target, QString *error) const override
+    {
+        if (target.isEmpty())
+            target = size_;
+        if (tooLarge(target, error))
+            return {};
+        QImage img = decode(target, error);
+        if (!img.isNull() && img.size() != target)
+            img = scaledTo(img, target);
+        return img;
+    }
+
+    bool paint(QPainter &painter, const QRectF &target, QString *error) const override
+    {
+        const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+        const QSize pixels = (target.size() * dpr).toSize();
+        if (pixels.isEmpty())
+            return true;  // nothing to cover
+        const QImage img = render(pixels, error);
+        if (img.isNull())
+            return false;
+        painter.drawImage(target, img);
+        return true;
+    }
+
+protected:
+    virtual QImage decode(QSize target, QString *error) const = 0;
+
+    QString path_;
+    PictureFormat format_;
+    QSize size_;
+};
+
+class BmpPicture final : public BitmapPicture {
+public:
+    using BitmapPicture::BitmapPicture;
+
+protected:
+    QImage decode(QSize target, QString *error) const override
+    {
+        FileBytes bytes;
+        DibLayout layout;
+        if (!bytes.open(path_, error) || !parseBmp(bytes.data(), bytes.size(), bytes.size(), &layout, error))
+            return {};
+        if (QSize(layout.width, layout.height) != size_) {
+            setError(error, QStringLiteral("file changed since it was opened"));
+            return {};
+        }
+        return decodeDib(bytes.data(), bytes.size(), layout, target, error);
+    }
+};
+
+class JpegPicture final : public BitmapPicture {
+public:
+    using BitmapPicture::BitmapPicture;
+
+protected:
+    QImage decode(QSize target, QString *error) const override { return decodeJpeg(path_, target, error); }
+};
+
+class IcoPicture final : public BitmapPicture {
+public:
+    using BitmapPicture::BitmapPicture;
+
+protected:
+    QImage decode(QSize target, QString *error) const override
+    {
+        FileBytes bytes;
+        IcoEntry entry;
+        bool cursor = false;
+        if (!bytes.open(path_, error, kMaxWholeFile) || !parseIco(bytes.data(), bytes.size(), &entry, &cursor, error))
+            return {};
+        if (entry.size != size_) {
+            setError(error, QStringLiteral("file changed since it was opened"));
+            return {};
+        }
+        return scaledTo(decodeIcoEntry(bytes.data(), bytes.size(), entry, error), target);
+    }
+};
+
+// Formats we leave to Qt's readers; BMP, JPEG and ICO never come here, so their
+// plugins are never loaded for the common pictures.
+class QtPicture final : public BitmapPicture {
+public:
+    QtPicture(const QString &path, PictureFormat format, QSize size, QByteArray qtFormat)
+        : BitmapPicture(path, format, size), qtFormat_(std::move(qtFormat)) {}
+
+protected:
+    QImage decode(QSize target, QString *error) const override
+    {
+        QImageReader reader(path_, qtFormat_);
+        QImage img = reader.read();
+        if (img.isNull()) {
+            setError(error, reader.errorString());
+            return {};
+        }
+        return scaledTo(img, target);
+    }
+
+private:
+    QByteArray qtFormat_;
+};
+
+class WmfPicture final : public PictureFile {
+public:
+    WmfPicture(wmf::Document doc, QByteArray bytes) : doc_(std::move(doc)), bytes_(std::move(bytes)) {}
+
+    PictureFormat format() const override { return PictureFormat::Wmf; }
+    QSizeF sizeTwips() const override { return doc_.sizeTwips(); }
+    QSize pixelSize() const override
+    {
+        const QSizeF tw = doc_.sizeTwips();
+        return QSize(twips::toPixelsRounded(tw.width()), twips::toPixelsRounded(tw.height()));
+    }
+    QImage render(QSize target, QString *error) const override
+    {
+        if (target.isEmpty())
+            target = pixelSize();
+        if (target.isEmpty() || tooLarge(target, error))
+            return {};
+        QImage img = doc_.render(target);
+        if (img.isNull())
+            setError(error, QStringLiteral("metafile cannot be rendered"));
+        return img;
+    }
+    bool paint(QPainter &painter, const QRectF &target, QString *) const override
+    {
+        doc_.paint(painter, target);
+        return true;
+    }
+    QByteArray nativeData() const override { return bytes_; }
+
+private:
+    wmf::Document doc_;
+    QByteArray bytes_;
+};
+
+void liftQtAllocationLimit()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { QImageReader::setAllocationLimit(int(picture::maxDecodedBytes() >> 20)); });
+}
+
+std::shared_ptr<const PictureFile> openWithQt(const QString &path, PictureFormat format, const char *qtFormat,
+                                              QString *error)
+{
+    liftQtAllocationLimit();
+    QImageReader reader(path, qtFormat);
+    const QSize size = reader.canRead() ? reader.size() : QSize();
+    if (size.isEmpty()) {
+        setError(error, QStringLiteral("cannot read the %1 header: %2").arg(QLatin1String(qtFormat), reader.errorString()));
+        return nullptr;
+    }
+    if (tooLarge(size, error))
+        return nullptr;
+    return std::make_shared<QtPicture>(path, format, size, QByteArray(qtFormat));
+}
+
+}  // namespace
+
+std::shared_ptr<const PictureFile> PictureFile::open(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        setError(error, QStringLiteral("cannot open the file: %1").arg(file.errorString()));
+        return nullptr;
+    }
+    const qint64 fileSize = file.size();
+    const QByteArray head = file.read(4096);
+    if (head.isEmpty()) {
+        setError(error, QStringLiteral("file is empty or unreadable"));
+        return nullptr;
+    }
+    const auto *p = reinterpret_cast<const uchar *>(head.constData());
+    const auto n = std::size_t(head.size());
+
+    switch (sniff(head)) {
+    case Sniffed::Bmp: {
+        DibLayout l;
+        if (!parseBmp(p, n, std::size_t(fileSize), &l, error))
+            return nullptr;
+        const QSize size(l.width, l.height);
+        if (tooLarge(size, error))
+            return nullptr;
+        if (l.compression != 1 && l.compression != 2) {
+            // A big picture whose file holds under half its rows is a bomb, not a photo.
+            const qint64 rows = (fileSize - qint64(l.bitsOffset)) / qint64(std::max<std::size_t>(l.stride, 1));
+            if (decodedBytes(size) > (qint64(64) << 20) && rows * 2 < l.height) {
+                setError(error, QStringLiteral("BMP file is far shorter than its header claims"));
+                return nullptr;
+            }
+        }
+        return std::make_shared<BmpPicture>(path, PictureFormat::Bmp, size);
+    }
+    case Sniffed::Jpeg: {
+        file.close();
+        JpegHeader h;
+        if (!readJpegHeader(path, &h, error) || tooLarge(h.upright(), error))
+            return nullptr;
+        return std::make_shared<JpegPicture>(path, PictureFormat::Jpeg, h.upright());
+    }
+    case Sniffed::Ico:
+    case Sniffed::Cur: {
+        if (fileSize > kMaxWholeFile) {
+            setError(error, QStringLiteral("icon file is too large"));
+            return nullptr;
+        }
+        const QByteArray all = head + file.readAll();
+        IcoEntry entry;
+        bool cursor = false;
+        if (!parseIco(reinterpret_cast<const uchar *>(all.constData()), std::size_t(all.size()), &entry, &cursor, error) ||
+            tooLarge(entry.size, error))
+            return nullptr;
+        return std::make_shared<IcoPicture>(path, cursor ? PictureFormat::Cur : PictureFormat::Ico, entry.size);
+    }
+    case Sniffed::Wmf: {
+        if (fileSize > kMaxWholeFile) {
+            setError(error, QStringLiteral("metafile is too large"));
+            return nullptr;
+        }
+        QByteArray all = head + file.readAll();
+        auto doc = wmf::Document::parse(all, error);
+        if (!doc)
+            return nullptr;
+        const QSizeF tw = doc->sizeTwips();
+        if (!(tw.width() > 0 && tw.height() > 0)) {
+            setError(error, QStringLiteral("metafile has no size"));
+            return nullptr;
+        }
+        auto pic = std::make_shared<WmfPicture>(std::move(*doc), std::move(all));
+        if (tooLarge(pic->pixelSize(), error))
+            return nullptr;
+        return pic;
+    }
+    case Sniffed::Emf:
+        setError(error, QStringLiteral("enhanced metafiles (EMF) are not supported"));
+        return nullptr;
+    case Sniffed::Png:
+        return openWithQt(path, PictureFormat::Png, "png", error);
+    case Sniffed::Gif:
+        return openWithQt(path, PictureFormat::Gif, "gif", error);
+    case Sniffed::Tiff:
+        return openWithQt(path, PictureFormat::Tiff, "tiff", error);
+    case Sniffed::Webp:
+        return openWithQt(path, PictureFormat::Webp, "webp", error);
+    case Sniffed::Unknown:
+        break;
+    }
+    setError(error, QStringLiteral("not a picture format we read"));
+    return nullptr;
+}
+
+}  // namespace pel

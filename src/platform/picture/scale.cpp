@@ -1,0 +1,101 @@
+#include "platform/picture/scale.h"
+
+#include <algorithm>
+
+namespace pel::picture::detail {
+
+int binFactor(int source, int target)
+{
+    if (target <= 0 || source <= target)
+        return 1;
+    // 2048 x 2048 x 255 still fits in 32 bits; beyond that the smooth pass does the rest.
+    return std::min(source / target, 2048);
+}
+
+BoxReducer::BoxReducer(QSize source, QSize target, bool alpha)
+    : src_(source), target_(target), alpha_(alpha)
+{
+    if (source.isEmpty() || target.isEmpty())
+        return;
+    kx_ = binFactor(source.width(), target.width());
+    ky_ = binFactor(source.height(), target.height());
+    binned_ = QSize((source.width() + kx_ - 1) / kx_, (source.height() + ky_ - 1) / ky_);
+    sums_.assign(size_t(binned_.width()) * size_t(binned_.height()) * 4, 0);
+}
+
+void BoxReducer::addRow(int y, const quint32 *px)
+{
+    if (y < 0 || y >= src_.height() || sums_.empty())
+        return;
+    quint32 *acc = sums_.data() + size_t(y / ky_) * size_t(binned_.width()) * 4;
+    const int w = src_.width();
+    int x = 0;
+    for (int bx = 0; bx < binned_.width(); ++bx, acc += 4) {
+        const int end = std::min(x + kx_, w);
+        quint32 b = 0, g = 0, r = 0, a = 0;
+        for (; x < end; ++x) {
+            const quint32 p = px[x];
+            b += p & 0xff;
+            g += (p >> 8) & 0xff;
+            r += (p >> 16) & 0xff;
+            a += p >> 24;
+        }
+        acc[0] += b;
+        acc[1] += g;
+        acc[2] += r;
+        acc[3] += a;
+    }
+}
+
+void BoxReducer::addRowBgr(int y, const uchar *p)
+{
+    if (y < 0 || y >= src_.height() || sums_.empty())
+        return;
+    quint32 *acc = sums_.data() + size_t(y / ky_) * size_t(binned_.width()) * 4;
+    const int w = src_.width();
+    int x = 0;
+    for (int bx = 0; bx < binned_.width(); ++bx, acc += 4) {
+        const int end = std::min(x + kx_, w);
+        quint32 b = 0, g = 0, r = 0;
+        for (; x < end; ++x, p += 3) {
+            b += p[0];
+            g += p[1];
+            r += p[2];
+        }
+        acc[0] += b;
+        acc[1] += g;
+        acc[2] += r;
+    }
+}
+
+QImage BoxReducer::result() const
+{
+    if (sums_.empty())
+        return {};
+    QImage out(binned_, alpha_ ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    if (out.isNull())
+        return {};
+    const quint32 *acc = sums_.data();
+    for (int by = 0; by < binned_.height(); ++by) {
+        const int rows = std::min(ky_, src_.height() - by * ky_);
+        auto *line = reinterpret_cast<quint32 *>(out.scanLine(by));
+        for (int bx = 0; bx < binned_.width(); ++bx, acc += 4) {
+            const int cols = std::min(kx_, src_.width() - bx * kx_);
+            const quint32 n = quint32(rows) * quint32(cols);
+            const quint32 half = n / 2;
+            const quint32 b = (acc[0] + half) / n, g = (acc[1] + half) / n, r = (acc[2] + half) / n;
+            const quint32 a = alpha_ ? (acc[3] + half) / n : 0xffu;
+            line[bx] = (a << 24) | (r << 16) | (g << 8) | b;
+        }
+    }
+    return scaledTo(out, target_);
+}
+
+QImage scaledTo(const QImage &image, QSize target)
+{
+    if (image.isNull() || target.isEmpty() || image.size() == target)
+        return image;
+    return image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+}  // namespace pel::picture::detail
