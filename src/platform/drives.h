@@ -2,6 +2,7 @@
 // Linux has no drive letters. A "drive" here is the root of a mounted file system
 // (the real local and removable volumes; "/" always). Each keeps its own current
 // folder, as the home platform keeps one per drive.
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -20,6 +21,12 @@ public:
     static std::vector<Volume> volumes();
     static void setFakeVolumes(std::vector<Volume> v);   // empty vector: back to the real ones
     static void clearFake();
+
+    // The volumes described by a /proc/self/mountinfo text: real file systems only,
+    // no pseudo file systems, no bind-mount duplicates, "/" first. Labels come from
+    // the symlinks in `byLabelDir`. volumes() uses it on the live system.
+    static std::vector<Volume> parseMountInfo(const QByteArray &mountInfo,
+                                              const QString &byLabelDir = QStringLiteral("/dev/disk/by-label"));
 
     // The volume holding `path` (longest mount-point prefix); "/" at worst.
     static QString driveOf(const QString &path);
