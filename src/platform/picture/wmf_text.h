@@ -1,0 +1,39 @@
+#pragma once
+// Text bytes of metafile records, decoded with the charset of the selected font.
+#include <QByteArrayView>
+#include <QString>
+#include <QStringDecoder>
+#include <map>
+#include <vector>
+
+namespace pel::wmf {
+
+// GDI charset numbers (the lfCharSet of a font record).
+enum Charset : int {
+    AnsiCharset = 0, DefaultCharset = 1, SymbolCharset = 2, MacCharset = 77,
+    ShiftJisCharset = 128, HangulCharset = 129, JohabCharset = 130, Gb2312Charset = 134,
+    Big5Charset = 136, GreekCharset = 161, TurkishCharset = 162, VietnameseCharset = 163,
+    HebrewCharset = 177, ArabicCharset = 178, BalticCharset = 186, RussianCharset = 204,
+    ThaiCharset = 222, EastEuropeCharset = 238, OemCharset = 255,
+};
+
+// One decoded character and the byte it starts at (for per-byte Dx arrays).
+struct TextPiece {
+    QString text;
+    int firstByte = 0;
+};
+
+class TextDecoder {
+public:
+    // `face` matters for the symbol charset: the Symbol font's letters are Greek.
+    QString decode(QByteArrayView bytes, int charset, const QString &face = {});
+    // Same, split into characters with their byte offsets (a double-byte character
+    // takes two bytes, so it owns two Dx entries).
+    std::vector<TextPiece> pieces(QByteArrayView bytes, int charset, const QString &face = {});
+
+private:
+    QStringDecoder *codec(int charset);
+    std::map<int, QStringDecoder> codecs_;
+};
+
+}  // namespace pel::wmf
