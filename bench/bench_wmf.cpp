@@ -8,6 +8,8 @@
 #include <QtEndian>
 #include <benchmark/benchmark.h>
 
+#include <cmath>
+
 namespace {
 
 void put16(QByteArray &b, int v)
@@ -31,8 +33,9 @@ void record(QByteArray &b, int func, const QList<int> &words, const QByteArray &
     b += params;
 }
 
-// `polygons` filled polygons of 12 points with a new brush every 8, and `texts` text
-// records (half TextOut, half ExtTextOut with a Dx array) in a few fonts.
+// `polygons` filled and outlined 12-point shapes (irregular blobs, as in clip art) with
+// a new brush every 8, and `texts` text records (half TextOut, half ExtTextOut with a
+// Dx array) in a few fonts, on a 20000-unit square page.
 QByteArray largeMetafile(int polygons, int texts)
 {
     QByteArray recs;
@@ -53,9 +56,10 @@ QByteArray largeMetafile(int polygons, int texts)
             record(recs, 0x012D, {1});
         }
         QList<int> pts = {12};
-        const int cx = rnd(19000), cy = rnd(19000);
+        const int cx = 600 + rnd(18800), cy = 600 + rnd(18800), radius = 150 + rnd(450);
         for (int k = 0; k < 12; ++k) {
-            pts << cx + rnd(1200) << cy + rnd(1200);
+            const double r = radius * (0.6 + rnd(40) / 100.0), a = k * 3.14159265 / 6;
+            pts << cx + int(r * std::cos(a)) << cy + int(r * std::sin(a));
         }
         record(recs, 0x0324, pts);
     }
@@ -102,38 +106,41 @@ QByteArray largeMetafile(int polygons, int texts)
     return out + recs;
 }
 
-const QByteArray &large()
+// Args: polygons, text records.
+void BM_Parse(benchmark::State &state)
 {
-    static const QByteArray bytes = largeMetafile(5000, 2000);
-    return bytes;
+    const QByteArray bytes = largeMetafile(int(state.range(0)), int(state.range(1)));
+    for (auto _ : state) benchmark::DoNotOptimize(pel::wmf::Document::parse(bytes));
+    state.counters["bytes"] = double(bytes.size());
 }
+BENCHMARK(BM_Parse)->Args({2000, 1000})->Args({5000, 2000})->Unit(benchmark::kMillisecond);
 
-void BM_ParseLarge(benchmark::State &state)
+// The preview: the whole picture into the 267x200 box.
+void BM_Preview(benchmark::State &state)
 {
-    for (auto _ : state) benchmark::DoNotOptimize(pel::wmf::Document::parse(large()));
-    state.counters["bytes"] = double(large().size());
-}
-BENCHMARK(BM_ParseLarge)->Unit(benchmark::kMillisecond);
-
-void BM_PreviewLarge(benchmark::State &state)
-{
-    const auto doc = pel::wmf::Document::parse(large());
+    const auto doc = pel::wmf::Document::parse(largeMetafile(int(state.range(0)), int(state.range(1))));
     for (auto _ : state) benchmark::DoNotOptimize(doc->render(QSize(267, 200)));
 }
-BENCHMARK(BM_PreviewLarge)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Preview)
+    ->Args({2000, 1000})
+    ->Args({5000, 2000})
+    ->Args({5000, 0})
+    ->Args({0, 2000})
+    ->Unit(benchmark::kMillisecond);
 
-void BM_LoadAndPreviewLarge(benchmark::State &state)
+void BM_LoadAndPreview(benchmark::State &state)
 {
-    for (auto _ : state) benchmark::DoNotOptimize(pel::wmf::Document::parse(large())->render(QSize(267, 200)));
+    const QByteArray bytes = largeMetafile(int(state.range(0)), int(state.range(1)));
+    for (auto _ : state) benchmark::DoNotOptimize(pel::wmf::Document::parse(bytes)->render(QSize(267, 200)));
 }
-BENCHMARK(BM_LoadAndPreviewLarge)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadAndPreview)->Args({2000, 1000})->Unit(benchmark::kMillisecond);
 
-void BM_FullSizeLarge(benchmark::State &state)
+void BM_FullSize(benchmark::State &state)
 {
-    const auto doc = pel::wmf::Document::parse(large());
+    const auto doc = pel::wmf::Document::parse(largeMetafile(int(state.range(0)), int(state.range(1))));
     for (auto _ : state) benchmark::DoNotOptimize(doc->render(QSize(1440, 1440)));
 }
-BENCHMARK(BM_FullSizeLarge)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FullSize)->Args({2000, 1000})->Unit(benchmark::kMillisecond);
 
 void BM_PreviewCorpus(benchmark::State &state)
 {

@@ -117,6 +117,7 @@ private slots:
     void objectTableLimits();
     void textDecoding_data();
     void textDecoding();
+    void dxPlacesCharacters();
     void textAlignment();
     void textScalesWithPicture();
     void opaqueTextBackground();
@@ -270,6 +271,30 @@ void TestWmf::textDecoding()
     const QStringList pieces = recordedText(spaced);
     QCOMPARE(pieces.join(QString()), text);
     QCOMPARE(pieces.size(), text.size());
+}
+
+void TestWmf::dxPlacesCharacters()
+{
+    // Two Shift_JIS characters, 100 units per byte: the second one starts at x = 200,
+    // whatever its own advance; on a raster image as on any other device.
+    QByteArray tail("\x93\xfa\x96\x7b");
+    for (int i = 0; i < 4; ++i) WmfBuilder::put16(tail, 100);
+    const QImage img = renderBytes(WmfBuilder()
+                                       .window(0, 0, 400, 100)
+                                       .font(-40, 128, "MS Gothic")
+                                       .select(0)
+                                       .rec(WmfBuilder::SetBkMode, {1})
+                                       .rec(WmfBuilder::ExtTextOut, {30, 0, 4, 0}, tail)
+                                       .bytes(),
+                                   QSize(400, 100));
+    auto inkIn = [&](int from, int to) {
+        QImage part = img.copy(from, 0, to - from, img.height());
+        return !inkBox(part).isEmpty();
+    };
+    QVERIFY(inkIn(0, 45));
+    QVERIFY(!inkIn(60, 190));
+    QVERIFY(inkIn(200, 245));
+    QVERIFY(!inkIn(260, 400));
 }
 
 void TestWmf::textAlignment()

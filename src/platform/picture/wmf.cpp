@@ -4,6 +4,9 @@
 #include "platform/picture/wmf_text.h"
 
 #include <QFontMetricsF>
+#include <QGlyphRun>
+#include <QPaintEngine>
+#include <QRawFont>
 #include <QPaintDevice>
 #include <QPainter>
 #include <QPainterPath>
@@ -609,6 +612,7 @@ private:
     double fontKeyEm_ = -1, fontKeyWidth_ = -1;
     double xScale_ = 1;  // horizontal stretch for fonts that ask for a character width
     QFont qfont_;
+    QRawFont rawFont_;
     double ascent_ = 0, descent_ = 0;
     std::vector<std::pair<int, double>> emRatios_;  // font id -> em / cell height
 };
@@ -877,6 +881,7 @@ void Player::ensureFont(double emPx, double widthPx)
     const QFontMetricsF fm(qfont_, p_.device());
     ascent_ = fm.ascent();
     descent_ = fm.descent();
+    rawFont_ = QRawFont::fromFont(qfont_);
     const double average = fm.averageCharWidth();
     xScale_ = widthPx > 0 && average > 0 ? std::clamp(widthPx / average, 0.05, 20.0) : 1.0;
 }
@@ -907,23 +912,58 @@ void Player::text(QPointF at, QByteArrayView bytes, const std::vector<int> &dx, 
     if (!(emPx >= 0.5 && emPx <= 32768)) return;  // invisible, or absurd
     ensureFont(emPx, f.width * sx);
 
-    // Characters and where each starts (device units along the baseline).
-    std::vector<TextPiece> pieces;
-    std::vector<double> xs;
+    const DecodedText decoded = dx.empty() ? DecodedText{decoder_.decode(bytes, f.charset, f.face), {}}
+                                           : decoder_.decodeWithOffsets(bytes, f.charset, f.face);
+    const QString &s = decoded.text;
+    if (s.isEmpty()) return;
+    // With a Dx array, each character starts where the advances of the bytes before it
+    // put it (device units along the baseline).
+    std::vector<double> dxBefore;
     double width = 0;
     if (!dx.empty()) {
-        pieces = decoder_.pieces(bytes, f.charset, f.face);
-        xs.reserve(pieces.size());
-        for (size_t i = 0; i < pieces.size(); ++i) {
-            xs.push_back(width);
-            const int last = i + 1 < pieces.size() ? pieces[i + 1].firstByte : int(bytes.size());
-            for (int b = pieces[i].firstByte; b < last && size_t(b) < dx.size(); ++b) width += dx[size_t(b)] * sx;
+        dxBefore.resize(dx.size() + 1, 0);
+        for (size_t b = 0; b < dx.size(); ++b) dxBefore[b + 1] = dxBefore[b] + dx[b] * sx;
+        width = dxBefore.back();
+    }
+    auto startOf = [&](qsizetype unit) { return dxBefore[size_t(decoded.firstByte[size_t(unit)])]; };
+
+    // On raster targets the glyphs are placed by hand (GDI places characters by their
+    // advances, without kerning), which is also far cheaper than text layout. Other
+    // devices (a PDF, a recording) get real text; so does a string the font cannot
+    // show, for Qt's font fallback to find its glyphs.
+    QGlyphRun run;
+    const bool raster = p_.paintEngine() && p_.paintEngine()->type() == QPaintEngine::Raster;
+    if (raster && rawFont_.isValid()) {
+        const QList<quint32> glyphs = rawFont_.glyphIndexesForString(s);
+        bool complete = glyphs.size() == s.size();
+        for (qsizetype i = 0; complete && i < glyphs.size(); ++i)
+            complete = glyphs[i] != 0 || s[i].isSpace() || s[i].isSurrogate();
+        if (complete) {
+            QList<QPointF> positions(glyphs.size());
+            bool needAdvances = dx.empty();
+            for (qsizetype g = 1; !needAdvances && g < glyphs.size(); ++g)
+                needAdvances = decoded.firstByte[size_t(g)] == decoded.firstByte[size_t(g - 1)];
+            const QList<QPointF> advances =
+                needAdvances ? rawFont_.advancesForGlyphIndexes(glyphs, QRawFont::UseDesignMetrics) : QList<QPointF>();
+            double x = 0;
+            for (qsizetype g = 0; g < glyphs.size(); ++g) {
+                // A character spread over two units (a surrogate pair) continues by advance.
+                if (!dx.empty() && (g == 0 || decoded.firstByte[size_t(g)] != decoded.firstByte[size_t(g - 1)]))
+                    x = startOf(g);
+                positions[g] = QPointF(x / xScale_, 0);
+                if (needAdvances) x += advances[g].x() * xScale_ + (dx.empty() ? dc_.charExtra * sx : 0);
+            }
+            if (dx.empty()) width = x;
+            run.setRawFont(rawFont_);
+            run.setGlyphIndexes(glyphs);
+            run.setPositions(positions);
+            run.setUnderline(f.underline);
+            run.setStrikeOut(f.strike);
         }
-    } else {
-        pieces.push_back({decoder_.decode(bytes, f.charset, f.face), 0});
-        if (dc_.charExtra != 0) qfont_.setLetterSpacing(QFont::AbsoluteSpacing, dc_.charExtra * sx);
-        else qfont_.setLetterSpacing(QFont::AbsoluteSpacing, 0);
-        width = QFontMetricsF(qfont_, p_.device()).horizontalAdvance(pieces[0].text) * xScale_;
+    }
+    if (run.isEmpty() && dx.empty()) {
+        qfont_.setLetterSpacing(QFont::AbsoluteSpacing, dc_.charExtra * sx / xScale_);
+        width = QFontMetricsF(qfont_, p_.device()).horizontalAdvance(s) * xScale_;
     }
 
     double x0 = 0;
@@ -949,18 +989,27 @@ void Player::text(QPointF at, QByteArrayView bytes, const std::vector<int> &dx, 
     QTransform tt;
     tt.translate(origin.x(), origin.y());
     if (f.escapement) tt.rotate(-f.escapement / 10.0);  // tenths of a degree, counter-clockwise
-    p_.setWorldTransform(tt * base_);
     geometryActive_ = false;
-    if (dc_.opaqueBk && !(opts & kEtoOpaque))
+    if (dc_.opaqueBk && !(opts & kEtoOpaque)) {
+        p_.setWorldTransform(tt * base_);
         p_.fillRect(QRectF(x0, baseline - ascent_, width, ascent_ + descent_), dc_.bk);
+    }
     p_.setWorldTransform(QTransform::fromScale(xScale_, 1) * tt * base_);
-    p_.setFont(qfont_);
     p_.setPen(dc_.text);
-    if (xs.empty()) {
-        p_.drawText(QPointF(x0 / xScale_, baseline), pieces[0].text);
+    if (!run.isEmpty()) {
+        p_.drawGlyphRun(QPointF(x0 / xScale_, baseline), run);
     } else {
-        for (size_t i = 0; i < pieces.size(); ++i)
-            p_.drawText(QPointF((x0 + xs[i]) / xScale_, baseline), pieces[i].text);
+        p_.setFont(qfont_);
+        if (dx.empty()) {
+            p_.drawText(QPointF(x0 / xScale_, baseline), s);
+        } else {  // each character where its Dx entries put it
+            for (qsizetype i = 0; i < s.size();) {
+                qsizetype end = i + 1;
+                while (end < s.size() && decoded.firstByte[size_t(end)] == decoded.firstByte[size_t(i)]) ++end;
+                p_.drawText(QPointF((x0 + startOf(i)) / xScale_, baseline), s.mid(i, end - i));
+                i = end;
+            }
+        }
     }
     if (clipped) {
         p_.restore();

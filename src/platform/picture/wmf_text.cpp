@@ -119,15 +119,25 @@ QString TextDecoder::decode(QByteArrayView bytes, int charset, const QString &fa
     return s;
 }
 
-std::vector<TextPiece> TextDecoder::pieces(QByteArrayView bytes, int charset, const QString &face)
+DecodedText TextDecoder::decodeWithOffsets(QByteArrayView bytes, int charset, const QString &face)
 {
-    std::vector<TextPiece> out;
+    DecodedText out;
     const bool dbcs = kindOf(charset, face) == Kind::DoubleByte;
+    if (!dbcs) {  // one byte, one character: usually one UTF-16 unit each
+        out.text = decode(bytes, charset, face);
+        if (out.text.size() == bytes.size()) {
+            out.firstByte.resize(size_t(bytes.size()));
+            for (qsizetype i = 0; i < bytes.size(); ++i) out.firstByte[size_t(i)] = int(i);
+            return out;
+        }
+        out.text.clear();
+    }
     qsizetype i = 0;
     while (i < bytes.size()) {
-        const qsizetype len =
-            dbcs && isLeadByte(charset, uchar(bytes[i])) && i + 1 < bytes.size() ? 2 : 1;
-        out.push_back({decode(bytes.sliced(i, len), charset, face), int(i)});
+        const qsizetype len = dbcs && isLeadByte(charset, uchar(bytes[i])) && i + 1 < bytes.size() ? 2 : 1;
+        const QString piece = decode(bytes.sliced(i, len), charset, face);
+        out.text += piece;
+        out.firstByte.insert(out.firstByte.end(), size_t(piece.size()), int(i));
         i += len;
     }
     return out;

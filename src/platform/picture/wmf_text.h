@@ -17,19 +17,19 @@ enum Charset : int {
     ThaiCharset = 222, EastEuropeCharset = 238, OemCharset = 255,
 };
 
-// One decoded character and the byte it starts at (for per-byte Dx arrays).
-struct TextPiece {
+// Decoded text and, for each UTF-16 unit, the byte its character starts at (Dx
+// arrays have one entry per byte, so a double-byte character owns two).
+struct DecodedText {
     QString text;
-    int firstByte = 0;
+    std::vector<int> firstByte;
 };
 
 class TextDecoder {
 public:
     // `face` matters for the symbol charset: the Symbol font's letters are Greek.
     QString decode(QByteArrayView bytes, int charset, const QString &face = {});
-    // Same, split into characters with their byte offsets (a double-byte character
-    // takes two bytes, so it owns two Dx entries).
-    std::vector<TextPiece> pieces(QByteArrayView bytes, int charset, const QString &face = {});
+    // Same, with the byte offset of every character.
+    DecodedText decodeWithOffsets(QByteArrayView bytes, int charset, const QString &face = {});
 
 private:
     QStringDecoder *codec(int charset);
