@@ -1,0 +1,218 @@
+// Speed and memory of the picture loader on large generated photos, next to Qt's
+// readers. Modes besides the benchmarks:
+//   bench_picture --make DIR      write the test pictures into DIR
+//   bench_picture --preview FILE  one preview (267 x 200) in a fresh process, for /usr/bin/time -v
+//   bench_picture --qt FILE       the same through a full Qt decode and QImage::scaled
+//   bench_picture --idle          start and stop (the baseline for peak memory)
+#include "platform/picture/picture.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImageReader>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <sys/resource.h>
+#include <vector>
+// jpeglib.h needs size_t and FILE first.
+#include <jpeglib.h>
+
+namespace {
+
+const QSize kPreview(267, 200);
+
+struct Spec {
+    const char *name;
+    int width, height;
+    bool progressive;
+    bool bmp;
+};
+
+const Spec kSpecs[] = {
+    {"12mp.jpg", 4000, 3000, false, false},     {"24mp.jpg", 6000, 4000, false, false},
+    {"24mp-progressive.jpg", 6000, 4000, true, false}, {"100mp.jpg", 12000, 8400, false, false},
+    {"24mp.bmp", 6000, 4000, false, true},
+};
+
+// A photo-like row: smooth shapes with strong grain, so it compresses like a
+// photograph (about 3 bits a pixel at quality 90, as camera files do).
+void fillRow(std::vector<uchar> &rgb, int y, int width, int height, std::mt19937 &rng)
+{
+    auto grain = [&rng] { return int(rng() % 41) - 20; };
+    const double fy = double(y) / height;
+    for (int x = 0; x < width; ++x) {
+        const double fx = double(x) / width;
+        const double a = std::sin(fx * 17.0 + std::cos(fy * 9.0) * 3.0);
+        const double b = std::cos(fy * 23.0 - fx * 5.0);
+        auto clamp = [](double v) { return uchar(std::min(255.0, std::max(0.0, v))); };
+        rgb[3 * x + 0] = clamp(128 + 90 * a + grain());
+        rgb[3 * x + 1] = clamp(110 + 70 * b * a + grain());
+        rgb[3 * x + 2] = clamp(90 + 60 * b + grain());
+    }
+}
+
+bool writeJpeg(const QString &path, const Spec &s)
+{
+    std::FILE *f = std::fopen(QFile::encodeName(path).constData(), "wb");
+    if (!f)
+        return false;
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    jpeg_stdio_dest(&c, f);
+    c.image_width = JDIMENSION(s.width);
+    c.image_height = JDIMENSION(s.height);
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 90, TRUE);
+    if (s.progressive)
+        jpeg_simple_progression(&c);
+    jpeg_start_compress(&c, TRUE);
+    std::vector<uchar> row(std::size_t(s.width) * 3);
+    std::mt19937 rng(7);
+    while (c.next_scanline < c.image_height) {
+        fillRow(row, int(c.next_scanline), s.width, s.height, rng);
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&c, &r, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::fclose(f);
+    return true;
+}
+
+bool writeBmp(const QString &path, const Spec &s)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    const quint32 stride = quint32((s.width * 3 + 3) & ~3);
+    QByteArray header(54, '\0');
+    auto put32 = [&](int at, quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            header[at + i] = char((v >> (8 * i)) & 0xff);
+    };
+    header[0] = 'B';
+    header[1] = 'M';
+    put32(2, 54 + stride * quint32(s.height));
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, quint32(s.width));
+    put32(22, quint32(s.height));
+    put32(26, 1 | (24 << 16));
+    f.write(header);
+    std::vector<uchar> rgb(std::size_t(s.width) * 3), bgr(stride, 0);
+    std::mt19937 rng(7);
+    for (int y = s.height - 1; y >= 0; --y) {
+        fillRow(rgb, y, s.width, s.height, rng);
+        for (int x = 0; x < s.width; ++x) {
+            bgr[3 * x] = rgb[3 * x + 2];
+            bgr[3 * x + 1] = rgb[3 * x + 1];
+            bgr[3 * x + 2] = rgb[3 * x];
+        }
+        f.write(reinterpret_cast<const char *>(bgr.data()), stride);
+    }
+    return true;
+}
+
+bool makePictures(const QString &dir)
+{
+    QDir().mkpath(dir);
+    for (const Spec &s : kSpecs) {
+        const QString path = dir + QLatin1Char('/') + QLatin1String(s.name);
+        if (QFile::exists(path))
+            continue;
+        std::fprintf(stderr, "writing %s\n", qPrintable(path));
+        if (!(s.bmp ? writeBmp(path, s) : writeJpeg(path, s)))
+            return false;
+    }
+    return true;
+}
+
+QImage preview(const QString &path)
+{
+    auto pic = pel::PictureFile::open(path);
+    return pic ? pic->render(kPreview) : QImage();
+}
+
+QImage qtFullThenScaled(const QString &path)
+{
+    QImageReader reader(path);
+    return reader.read().scaled(kPreview, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+QImage qtScaledSize(const QString &path)
+{
+    QImageReader reader(path);
+    reader.setScaledSize(kPreview);
+    return reader.read();
+}
+
+int runOnce(const QString &path, QImage (*how)(const QString &))
+{
+    QElapsedTimer t;
+    t.start();
+    const QImage img = how(path);
+    const qint64 ns = t.nsecsElapsed();
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("%s: %dx%d in %.1f ms, peak RSS %ld MB\n", qPrintable(path), img.width(), img.height(), ns / 1e6,
+                usage.ru_maxrss / 1024);
+    return img.isNull() ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc == 3 && std::strcmp(argv[1], "--make") == 0)
+        return makePictures(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+    if (argc == 3 && std::strcmp(argv[1], "--preview") == 0)
+        return runOnce(QString::fromLocal8Bit(argv[2]), preview);
+    if (argc == 3 && std::strcmp(argv[1], "--qt") == 0) {
+        QImageReader::setAllocationLimit(0);
+        return runOnce(QString::fromLocal8Bit(argv[2]), qtFullThenScaled);
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--idle") == 0) {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        std::printf("idle peak RSS %ld MB\n", usage.ru_maxrss / 1024);
+        return 0;
+    }
+
+    QCoreApplication app(argc, argv);
+    QImageReader::setAllocationLimit(0);  // Qt's side of the comparison, without its 128 MB cap
+    QTemporaryDir tmp;
+    const QString dir = qEnvironmentVariable("PEL_BENCH_DIR", tmp.path());
+    if (!makePictures(dir))
+        return 1;
+    for (const Spec &s : kSpecs) {
+        const QString path = dir + QLatin1Char('/') + QLatin1String(s.name);
+        auto add = [&](const char *what, QImage (*how)(const QString &)) {
+            benchmark::RegisterBenchmark((std::string(what) + "/" + s.name).c_str(), [path, how](benchmark::State &state) {
+                for (auto _ : state) {
+                    QImage img = how(path);
+                    if (img.size() != kPreview)
+                        state.SkipWithError("no picture");
+                    benchmark::DoNotOptimize(img);
+                }
+            })->Unit(benchmark::kMillisecond)->UseRealTime();
+        };
+        add("preview", preview);
+        add("qt_full_then_scaled", qtFullThenScaled);
+        add("qt_scaled_size", qtScaledSize);
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
