@@ -439,6 +439,11 @@ void TestWmf::hostileRecords_data()
         for (int i = 0; i < 70000; ++i) b.brush(Qt::red);
         QTest::newRow("object table overflow") << b.select(65534).rect(0, 0, 50, 50).bytes() << 1;
     }
+    {
+        WmfBuilder b = base();
+        for (int i = 0; i < 20000; ++i) b.rec(0x0415, {i % 90 + 2, i % 97 + 2, i % 90, i % 97});  // ExcludeClipRect
+        QTest::newRow("20000 clip exclusions") << b.rect(0, 0, 100, 100).bytes() << 1;
+    }
     QTest::newRow("zero object table") << WmfBuilder(0).window(0, 0, 9, 9).brush(Qt::red).select(0).rect(0, 0, 9, 9).bytes() << 1;
     QTest::newRow("zero window extent only") << WmfBuilder().rec(WmfBuilder::SetWindowExt, {0, 0}).rect(0, 0, 9, 9).bytes() << 1;
     QTest::newRow("zero viewport extent") << base().rec(WmfBuilder::SetViewportExt, {0, 5}).rect(0, 0, 9, 9).bytes() << 1;

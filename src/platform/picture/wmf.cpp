@@ -10,6 +10,7 @@
 #include <QPaintDevice>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRegion>
 #include <QtMath>
 
 #include <algorithm>
@@ -130,6 +131,8 @@ constexpr int kMaxRecords = 1 << 21;       // far beyond any real file; bounds p
 constexpr int kMaxSaveDepth = 256;         // SaveDC nesting kept; deeper saves are counted only
 constexpr qint64 kPixelBudget = qint64(1) << 25;  // all embedded bitmaps of one file together
 constexpr double kTwipsPerPixel = 15.0;    // 96 dpi
+constexpr int kMaxRegionRects = 4096;      // rectangles kept of one region
+constexpr int kMaxClipRects = 4096;        // rectangles of a clip built by exclusions
 
 // Text alignment, background and ExtTextOut option bits.
 constexpr int kTaUpdateCp = 0x0001, kTaRight = 0x0002, kTaCenter = 0x0006, kTaBottom = 0x0008,
@@ -276,13 +279,15 @@ QPainterPath parseRegion(const Rec &r)
     QPainterPath path;
     const int scans = r.u(5);
     int w = 11;
-    for (int s = 0; s < scans && w + 3 <= r.words(); ++s) {
+    int rects = 0;
+    for (int s = 0; s < scans && w + 3 <= r.words() && rects < kMaxRegionRects; ++s) {
         const int count = r.u(w);
         const double top = r.s(w + 1), bottom = r.s(w + 2);
         if (w + 3 + count + 1 > r.words()) break;
         for (int k = 0; k + 1 < count; k += 2) {
             const double left = r.s(w + 3 + k), right = r.s(w + 4 + k);
-            if (right > left && bottom > top) path.addRect(QRectF(left, top, right - left, bottom - top));
+            if (right > left && bottom > top && rects++ < kMaxRegionRects)
+                path.addRect(QRectF(left, top, right - left, bottom - top));
         }
         w += 3 + count + 1;
     }
@@ -527,21 +532,35 @@ struct Obj {
     int region = -1;
 };
 
-// The clip in target coordinates: a rectangle while it stays one, else a path.
+// A rectangle in target coordinates snapped to whole device pixels, as GDI keeps
+// its clip regions.
+QRect pixelRect(const QRectF &f)
+{
+    const QRectF n = f.normalized();
+    return QRect(QPoint(qRound(n.left()), qRound(n.top())), QPoint(qRound(n.right()) - 1, qRound(n.bottom()) - 1));
+}
+
+// The clip in target coordinates: an exact rectangle while it stays one, else a
+// region of whole pixels (region operations stay cheap where paths would not).
 struct Clip {
     bool on = false;
     bool isRect = true;
     QRectF rect;
-    QPainterPath path;
+    QRegion region;
 
-    QPainterPath asPath() const
-    {
-        if (!isRect) return path;
-        QPainterPath pp;
-        pp.addRect(rect);
-        return pp;
-    }
+    QRegion asRegion() const { return isRect ? QRegion(pixelRect(rect)) : region; }
 };
+
+QRegion toRegion(const QPainterPath &path)
+{
+    QRegion r;
+    // Region objects are made of rectangles, and the mapping keeps them rectangles.
+    for (const QPolygonF &poly : path.toSubpathPolygons()) {
+        if (r.rectCount() >= kMaxClipRects) break;
+        r += pixelRect(poly.boundingRect());
+    }
+    return r;
+}
 
 struct DC {
     PenObj pen;
@@ -736,7 +755,7 @@ void Player::applyClip()
     if (!dc_.clip.on) return;
     p_.setWorldTransform(base_);
     if (dc_.clip.isRect) p_.setClipRect(dc_.clip.rect, Qt::IntersectClip);
-    else p_.setClipPath(dc_.clip.path, Qt::IntersectClip);
+    else p_.setClipRegion(dc_.clip.region, Qt::IntersectClip);
 }
 
 void Player::setClip(const Clip &c)
@@ -823,7 +842,7 @@ void Player::select(int index)
         Clip c;
         c.on = true;
         c.isRect = false;
-        c.path = t_.map(regionPath(index));
+        c.region = toRegion(t_.map(regionPath(index)));
         setClip(c);
         break;
     }
@@ -1275,19 +1294,17 @@ void Player::step(const Op &op)
             } else if (c.isRect) {
                 c.rect = c.rect.intersected(box);
             } else {
-                QPainterPath b;
-                b.addRect(box);
-                c.path = c.path.intersected(b);
+                c.region &= pixelRect(box);
             }
         } else {
-            QPainterPath all;
-            if (c.on) all = c.asPath();
-            else all.addRect(target_.normalized());
-            QPainterPath b;
-            b.addRect(box);
+            // Each exclusion can split the clip further; a file that keeps excluding
+            // would make every later clip operation slower, so past a generous size
+            // further exclusions are left out.
+            if (c.on && !c.isRect && c.region.rectCount() > kMaxClipRects) break;
+            const QRegion all = c.on ? c.asRegion() : QRegion(pixelRect(target_));
             c.on = true;
             c.isRect = false;
-            c.path = all.subtracted(b);
+            c.region = all.subtracted(QRegion(pixelRect(box)));
         }
         setClip(c);
         break;
@@ -1297,7 +1314,7 @@ void Player::step(const Op &op)
         Clip c = dc_.clip;
         const QPointF o = QPointF(r.s(1) * t_.m11(), r.s(0) * t_.m22());
         if (c.isRect) c.rect.translate(o);
-        else c.path.translate(o);
+        else c.region.translate(o.toPoint());
         setClip(c);
         break;
     }
@@ -1307,7 +1324,7 @@ void Player::step(const Op &op)
         if (!region.isEmpty()) {
             c.on = true;
             c.isRect = false;
-            c.path = t_.map(region);
+            c.region = toRegion(t_.map(region));
         }
         setClip(c);
         break;
