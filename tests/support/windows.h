@@ -45,7 +45,8 @@ inline void writeText(const QString &path, const QByteArray &bytes)
 class WindowsFixture {
 public:
     QTemporaryDir dir;
-    QString folder() const { return QDir(dir.path()).canonicalPath(); }
+    const QString m_folder = QDir(dir.path()).canonicalPath();
+    QString folder() const { return m_folder; }
 
     // Starts the main window in `startFolder` (the temporary folder by default).
     Form1 &start(const QString &startFolder = QString())

@@ -1,5 +1,6 @@
 #include "platform/kit/KitForm.h"
 
+#include "platform/kit/frame_probe.h"
 #include "platform/twips.h"
 
 #include <QApplication>
@@ -8,12 +9,14 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <array>
+#include <optional>
 
 namespace pel::kit {
 namespace {
 
-// Frame sizes per border style, learnt from the window manager as windows show.
-std::array<QMargins, 3> g_frames{};
+// Frame sizes per border style: asked of the window manager before the first
+// window of a style shows, corrected when a shown window reports otherwise.
+std::array<std::optional<QMargins>, 3> g_frames{};
 
 Qt::WindowFlags flagsFor(Border b)
 {
@@ -63,23 +66,38 @@ QMenuBar *KitForm::menuBar()
     return m_menuBar;
 }
 
-QMargins KitForm::frameMargins(Border border) { return g_frames[static_cast<size_t>(border)]; }
+QMargins KitForm::frameMargins(Border border)
+{
+    auto &known = g_frames[static_cast<size_t>(border)];
+    if (!known) {
+        QWidget probe(nullptr, flagsFor(border));
+        known = probeFrameMargins(probe).value_or(QMargins());
+    }
+    return *known;
+}
+
 void KitForm::setFrameMargins(Border border, QMargins m) { g_frames[static_cast<size_t>(border)] = m; }
 
 int KitForm::menuHeightPx() const { return m_menuBar ? m_menuBar->sizeHint().height() : 0; }
 
-void KitForm::setLeft(double v) { m_outer.moveLeft(v); applyGeometry(false); }
-void KitForm::setTop(double v) { m_outer.moveTop(v); applyGeometry(false); }
-void KitForm::moveTo(double left, double top) { m_outer.moveTo(left, top); applyGeometry(false); }
+// Geometry is held in single precision, as the handlers' arithmetic expects.
+void KitForm::setLeft(double v) { m_outer.moveLeft(twips::toSingle(v)); applyGeometry(false); }
+void KitForm::setTop(double v) { m_outer.moveTop(twips::toSingle(v)); applyGeometry(false); }
+void KitForm::moveTo(double left, double top)
+{
+    m_outer.moveTo(twips::toSingle(left), twips::toSingle(top));
+    applyGeometry(false);
+}
 
 void KitForm::setDesignSize(double width, double height)
 {
-    m_outer.setSize(QSizeF(width, height));
+    m_outer.setSize(QSizeF(twips::toSingle(width), twips::toSingle(height)));
     applyGeometry(false);
 }
 
 void KitForm::setWidth(double v)
 {
+    v = twips::toSingle(v);
     const bool changed = v != m_outer.width();
     m_outer.setWidth(v);
     applyGeometry(changed);
@@ -87,23 +105,25 @@ void KitForm::setWidth(double v)
 
 void KitForm::setHeight(double v)
 {
+    v = twips::toSingle(v);
     const bool changed = v != m_outer.height();
     m_outer.setHeight(v);
     applyGeometry(changed);
 }
 
+// The inner size keeps the twips of the outer size (no pixel rounding), so that
+// the layouts work on exactly the sizes the handlers set.
 double KitForm::ScaleWidth() const
 {
     const QMargins fm = frameMargins(m_border);
-    const int outer = twips::toPixels(m_outer).width();
-    return twips::fromPixels(std::max(0, outer - fm.left() - fm.right()));
+    return twips::toSingle(std::max(0.0, m_outer.width() - twips::fromPixels(fm.left() + fm.right())));
 }
 
 double KitForm::ScaleHeight() const
 {
     const QMargins fm = frameMargins(m_border);
-    const int outer = twips::toPixels(m_outer).height();
-    return twips::fromPixels(std::max(0, outer - fm.top() - fm.bottom() - menuHeightPx()));
+    return twips::toSingle(
+        std::max(0.0, m_outer.height() - twips::fromPixels(fm.top() + fm.bottom() + menuHeightPx())));
 }
 
 void KitForm::applyGeometry(bool runResize)
@@ -115,8 +135,10 @@ void KitForm::applyGeometry(bool runResize)
     const int menuH = menuHeightPx();
     m_applying = true;
     setFixedSize(cw, ch);
-    // move() places the frame's top-left corner, which is what Left and Top mean.
-    move(outer.topLeft());
+    // Left and Top place the frame's corner; the client area goes inside the frame we
+    // know. Placing the client (not the frame) is what every platform honours alike,
+    // also before the window manager has framed the window.
+    setGeometry(QRect(outer.topLeft() + QPoint(fm.left(), fm.top()), QSize(cw, ch)));
     if (m_menuBar)
         m_menuBar->setGeometry(0, 0, cw, menuH);
     if (m_client)
@@ -148,7 +170,7 @@ void KitForm::syncFromWindowSystem()
 bool KitForm::event(QEvent *e)
 {
     const bool r = QWidget::event(e);
-    if (e->type() == QEvent::Move || e->type() == QEvent::Resize)
+    if (e->type() == QEvent::Move || e->type() == QEvent::Resize || e->type() == QEvent::Show)
         syncFromWindowSystem();
     return r;
 }
@@ -240,9 +262,10 @@ bool KitForm::eventFilter(QObject *watched, QEvent *e)
     auto *w = qobject_cast<QWidget *>(watched);
     if (!w || w->window() != this)
         return false;
-    // A key event travels from the focus widget up to its parents; preview it once.
+    // A key event travels from the focus widget up to its parents; preview it once,
+    // at the focus widget (or at the window when the focus is elsewhere).
     QWidget *focus = QApplication::focusWidget();
-    if (focus ? watched != focus : watched != this)
+    if (focus && focus->window() == this ? watched != focus : watched != this)
         return false;
     auto *ke = static_cast<QKeyEvent *>(e);
     const int code = keyCode(ke->key());

@@ -266,7 +266,7 @@ void PictureBox::setPicture(std::shared_ptr<const PictureFile> file, const QImag
     m_cache = decoded;
     if (m_mode == Mode::AutoSize) {
         const QSizeF tw = m_file ? m_file->sizeTwips() : QSizeF();
-        m_tw.setSize(tw);
+        m_tw.setSize(QSizeF(float(tw.width()), float(tw.height())));
         applyTwips();
     }
     update();

@@ -31,11 +31,16 @@ public:
     double Top() const { return m_tw.top(); }
     double Width() const { return m_tw.width(); }
     double Height() const { return m_tw.height(); }
-    void Move(double l, double t, double w, double h) { m_tw = QRectF(l, t, w, h); applyTwips(); }
-    void setLeft(double v) { m_tw.moveLeft(v); applyTwips(); }
-    void setTop(double v) { m_tw.moveTop(v); applyTwips(); }
-    void setWidth(double v) { m_tw.setWidth(v); applyTwips(); }
-    void setHeight(double v) { m_tw.setHeight(v); applyTwips(); }
+    // Held in single precision, as the handlers' arithmetic expects.
+    void Move(double l, double t, double w, double h)
+    {
+        m_tw = QRectF(float(l), float(t), float(w), float(h));
+        applyTwips();
+    }
+    void setLeft(double v) { m_tw.moveLeft(float(v)); applyTwips(); }
+    void setTop(double v) { m_tw.moveTop(float(v)); applyTwips(); }
+    void setWidth(double v) { m_tw.setWidth(float(v)); applyTwips(); }
+    void setHeight(double v) { m_tw.setHeight(float(v)); applyTwips(); }
     QRectF twipsRect() const { return m_tw; }
 
 protected:

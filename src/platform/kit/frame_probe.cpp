@@ -1,0 +1,89 @@
+#include "platform/kit/frame_probe.h"
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QtGui/qguiapplication_platform.h>
+#include <QThread>
+#include <QWidget>
+#include <QWindow>
+#include <xcb/xcb.h>
+
+namespace pel::kit {
+namespace {
+
+xcb_atom_t atom(xcb_connection_t *c, const char *name)
+{
+    xcb_intern_atom_reply_t *r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
+    const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+    free(r);
+    return a;
+}
+
+std::optional<QMargins> readExtents(xcb_connection_t *c, xcb_window_t w, xcb_atom_t prop)
+{
+    xcb_get_property_reply_t *r =
+        xcb_get_property_reply(c, xcb_get_property(c, 0, w, prop, XCB_ATOM_CARDINAL, 0, 4), nullptr);
+    std::optional<QMargins> m;
+    if (r && r->format == 32 && xcb_get_property_value_length(r) == 16) {
+        const auto *v = static_cast<const uint32_t *>(xcb_get_property_value(r));
+        m = QMargins(int(v[0]), int(v[2]), int(v[1]), int(v[3]));   // left, right, top, bottom
+    }
+    free(r);
+    return m;
+}
+
+bool windowManagerRuns(xcb_connection_t *c, xcb_window_t root)
+{
+    const xcb_atom_t check = atom(c, "_NET_SUPPORTING_WM_CHECK");
+    xcb_get_property_reply_t *r =
+        xcb_get_property_reply(c, xcb_get_property(c, 0, root, check, XCB_ATOM_WINDOW, 0, 1), nullptr);
+    const bool yes = r && xcb_get_property_value_length(r) == 4;
+    free(r);
+    return yes;
+}
+
+}  // namespace
+
+std::optional<QMargins> probeFrameMargins(QWidget &probe)
+{
+    probe.winId();
+    QWindow *win = probe.windowHandle();
+    if (!win)
+        return std::nullopt;
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        const QMargins m = win->frameMargins();
+        return m;
+    }
+
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t *c = x11 ? x11->connection() : nullptr;
+    if (!c)
+        return std::nullopt;
+    xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    if (!screen || !windowManagerRuns(c, screen->root))
+        return QMargins();   // nothing draws a frame
+
+    const auto w = static_cast<xcb_window_t>(probe.winId());
+    const xcb_atom_t request = atom(c, "_NET_REQUEST_FRAME_EXTENTS");
+    const xcb_atom_t extents = atom(c, "_NET_FRAME_EXTENTS");
+    xcb_client_message_event_t ev{};
+    ev.response_type = XCB_CLIENT_MESSAGE;
+    ev.format = 32;
+    ev.window = w;
+    ev.type = request;
+    xcb_send_event(c, 0, screen->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char *>(&ev));
+    xcb_flush(c);
+    // The window manager answers by setting the property; a quick round trip.
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 300) {
+        if (auto m = readExtents(c, w, extents))
+            return m;
+        QThread::msleep(2);
+    }
+    return std::nullopt;
+}
+
+}  // namespace pel::kit

@@ -1,0 +1,322 @@
+// The slideshow and the sequential display, driven tick by tick and key by key.
+#include "support/windows.h"
+
+#include <QKeyEvent>
+
+using namespace pel;
+using namespace pel::test;
+
+class TestSlideshow : public QObject {
+    Q_OBJECT
+    WindowsFixture fx;
+    Form1 *f = nullptr;
+
+    Form2 &v() { return Forms::form2(); }
+    void keyDown(Form2 &w, Qt::Key k, bool autoRepeat = false)
+    {
+        QKeyEvent e(QEvent::KeyPress, k, Qt::NoModifier, QString(), autoRepeat);
+        QApplication::sendEvent(&w, &e);
+    }
+    void keyUp(Form2 &w, Qt::Key k, bool autoRepeat = false)
+    {
+        QKeyEvent e(QEvent::KeyRelease, k, Qt::NoModifier, QString(), autoRepeat);
+        QApplication::sendEvent(&w, &e);
+    }
+    void press(Form2 &w, Qt::Key k)
+    {
+        keyDown(w, k);
+        keyUp(w, k);
+    }
+    void restartWith(const QStringList &files)
+    {
+        fx.stop();
+        QDir d(fx.folder());
+        d.removeRecursively();
+        QDir().mkpath(fx.folder());
+        for (const QString &n : files) {
+            if (n.startsWith("bad"))
+                writeText(d.filePath(n), "garbage");
+            else
+                makePicture(d.filePath(n), 40, 30, "BMP");
+        }
+        f = &fx.start();
+    }
+
+private slots:
+    void init() { restartWith({"a1.bmp", "a2.bmp", "a3.bmp"}); }
+    void cleanup() { fx.stop(); }
+
+    void intervalItemsSetTheCaptionAndTheTimer_data()
+    {
+        QTest::addColumn<int>("item");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("0.5") << 0 << QStringLiteral("スライドショー　0.5sec");
+        QTest::newRow("1.0") << 1 << QStringLiteral("スライドショー　1sec");
+        QTest::newRow("1.5") << 2 << QStringLiteral("スライドショー　1.5sec");
+        QTest::newRow("2.0") << 3 << QStringLiteral("スライドショー　2sec");
+        QTest::newRow("2.5") << 4 << QStringLiteral("スライドショー　2.5sec");
+        QTest::newRow("3.0") << 5 << QStringLiteral("スライドショー　3sec");
+    }
+    void intervalItemsSetTheCaptionAndTheTimer()
+    {
+        QFETCH(int, item);
+        QFETCH(QString, caption);
+        f->jyun_disp->trigger();
+        QCOMPARE(f->Command4->text(), QStringLiteral("スライドショー↓↑"));
+        QCOMPARE(Module1::jyun_flag, 1);
+        f->s_time[item]->trigger();
+        QCOMPARE(f->Command4->text(), caption);
+        QCOMPARE(f->Timer1->interval(), 500 * (item + 1));
+        QCOMPARE(Module1::jyun_flag, 0);
+        int checked = 0;
+        for (QAction *a : f->s_time)
+            checked += a->isChecked();
+        checked += f->jyun_disp->isChecked();
+        QCOMPARE(checked, 1);
+        QVERIFY(f->s_time[item]->isChecked());
+    }
+
+    void startIsRefusedWhenNothingCanRun()
+    {
+        Module1::actual_flag = 1;
+        f->Command4_Click();
+        QVERIFY(!f->Timer1->isActive());
+        QCOMPARE(f->Left(), 3180.0);
+        Module1::actual_flag = 0;
+        restartWith({});
+        f->Command4_Click();
+        QVERIFY(!f->Timer1->isActive());
+        QCOMPARE(Module1::slide_flag, 0);
+    }
+
+    void timedRunShowsEachFileThenEndsOneIntervalAfterTheLast()
+    {
+        f->Command4_Click();
+        QVERIFY(f->Timer1->isActive());
+        QCOMPARE(Module1::slide_flag, 1);
+        QCOMPARE(f->Left(), 0.0);
+        QVERIFY(!v().isVisible());   // the first picture comes with the first tick
+        f->Command4_Click();          // already running
+        QCOMPARE(Module1::slide_pos, 0);
+
+        QStringList captions;
+        for (int i = 0; i < 3; ++i) {
+            f->Timer1_Timer();
+            captions << v().Caption();
+            QVERIFY(v().isVisible());
+        }
+        QCOMPARE(captions, (QStringList{"1/3   a1.bmp", "2/3   a2.bmp", "3/3   a3.bmp"}));
+        QCOMPARE(Module1::slide_flag, 0);   // draining: the last stays one interval
+        QVERIFY(f->Timer1->isActive());
+        QCOMPARE(f->Left(), 0.0);
+        f->Timer1_Timer();
+        QVERIFY(!f->Timer1->isActive());
+        QCOMPARE(Module1::slide_pos, 0);
+        QCOMPARE(f->Left(), 3180.0);
+        QVERIFY(Forms::isLoaded2());
+        QVERIFY(!v().isVisible());
+        QVERIFY(fx.shown().isEmpty());
+    }
+
+    void oneFileFolder()
+    {
+        restartWith({"only.bmp"});
+        f->Command4_Click();
+        f->Timer1_Timer();
+        QCOMPARE(v().Caption(), QStringLiteral("1/1   only.bmp"));
+        f->Timer1_Timer();
+        QVERIFY(!f->Timer1->isActive());
+        QVERIFY(!v().isVisible());
+    }
+
+    void badFileCostsOneIntervalAndTheRunGoesOn()
+    {
+        restartWith({"a.bmp", "bad.bmp", "c.bmp"});
+        f->Command4_Click();
+        f->Timer1_Timer();
+        QCOMPARE(v().Caption(), QStringLiteral("1/3   a.bmp"));
+        f->Timer1_Timer();
+        QCOMPARE(fx.shown().size(), 1);
+        QCOMPARE(fx.shown().at(0).prompt, QStringLiteral("画像ファイルが異常です\r\nbad.bmp"));
+        QCOMPARE(fx.shown().at(0).buttons, 0);
+        QCOMPARE(Module1::slide_pos, 2);
+        f->Timer1_Timer();
+        QCOMPARE(v().Caption(), QStringLiteral("3/3   c.bmp"));
+        QCOMPARE(Module1::slide_flag, 0);
+    }
+
+    void fitNeverEnlargesAndTakesTheSmallerFactor()
+    {
+        fx.stop();
+        QDir d(fx.folder());
+        d.removeRecursively();
+        QDir().mkpath(fx.folder());
+        makePicture(d.filePath("a_fits.bmp"), 714, 686, "BMP");
+        makePicture(d.filePath("b_wider.bmp"), 715, 686, "BMP");
+        makePicture(d.filePath("c_tall.bmp"), 100, 1372, "BMP");
+        f = &fx.start();
+        screen::setOverridePixels(QSize(1020, 980));   // 70 % is 10710 x 10290 twips
+        Module1::screen_w = 15300;
+        Module1::screen_h = 14700;
+        f->Command4_Click();
+        f->Timer1_Timer();
+        QCOMPARE(v().Image1->Width(), 10710.0);
+        QCOMPARE(v().Image1->Height(), 10290.0);
+        QCOMPARE(v().Left(), (15300.0 - v().Width()) / 2);
+        f->Timer1_Timer();
+        const double s = 10710.0 / 10725.0;
+        QCOMPARE(v().Image1->Width(), double(float(s * 10725.0)));
+        QCOMPARE(v().Image1->Height(), double(float(s * 10290.0)));
+        f->Timer1_Timer();
+        QCOMPARE(v().Image1->Height(), double(float(10290.0)));
+        QCOMPARE(v().Image1->Width(), double(float(10290.0 / 20580.0 * 1500.0)));
+    }
+
+    void sequentialWalkDownAndUp()
+    {
+        f->jyun_disp->trigger();
+        QStringList seen;
+        fx.modal = [&](kit::KitForm *w) {
+            auto &viewer = static_cast<Form2 &>(*w);
+            QCOMPARE(Module1::slide_pos, 1);   // consumed as soon as it shows
+            seen << viewer.Caption();
+            press(viewer, Qt::Key_Down);
+            seen << viewer.Caption();
+            press(viewer, Qt::Key_Down);
+            seen << viewer.Caption();
+            press(viewer, Qt::Key_Up);
+            seen << viewer.Caption();
+            press(viewer, Qt::Key_Up);
+            seen << viewer.Caption();
+            press(viewer, Qt::Key_Up);   // at the first file: the first again
+            seen << viewer.Caption();
+            press(viewer, Qt::Key_Down);
+            press(viewer, Qt::Key_Down);
+            seen << viewer.Caption();
+            QCOMPARE(Module1::slide_flag, 0);
+            press(viewer, Qt::Key_Up);   // after the last: the one before it
+            seen << viewer.Caption();
+            press(viewer, Qt::Key_Down);
+            press(viewer, Qt::Key_Down);   // past the end: closes
+            QVERIFY(!viewer.isVisible());
+        };
+        f->Command4_Click();
+        QCOMPARE(seen, (QStringList{"1/3   a1.bmp", "2/3   a2.bmp", "3/3   a3.bmp", "2/3   a2.bmp",
+                                    "1/3   a1.bmp", "1/3   a1.bmp", "3/3   a3.bmp", "2/3   a2.bmp"}));
+        QCOMPARE(Module1::slide_flag, 0);
+        QCOMPARE(Module1::slide_pos, 0);
+        QCOMPARE(f->Left(), 3180.0);
+        QVERIFY(f->Timer1->isActive());   // left enabled and idle
+        f->Timer1_Timer();
+        QVERIFY(!Forms::isLoaded2() || !v().isVisible());
+    }
+
+    void holdingDownStepsOnce()
+    {
+        f->jyun_disp->trigger();
+        fx.modal = [&](kit::KitForm *w) {
+            auto &viewer = static_cast<Form2 &>(*w);
+            keyDown(viewer, Qt::Key_Down);
+            QCOMPARE(viewer.Caption(), QStringLiteral("2/3   a2.bmp"));
+            // X11 repeats a held key as release/press pairs marked auto-repeat.
+            for (int i = 0; i < 5; ++i) {
+                keyUp(viewer, Qt::Key_Down, true);
+                keyDown(viewer, Qt::Key_Down, true);
+            }
+            QCOMPARE(viewer.Caption(), QStringLiteral("2/3   a2.bmp"));
+            keyUp(viewer, Qt::Key_Down);
+            keyDown(viewer, Qt::Key_Down);
+            QCOMPARE(viewer.Caption(), QStringLiteral("3/3   a3.bmp"));
+            press(viewer, Qt::Key_Escape);
+        };
+        f->Command4_Click();
+        QCOMPARE(Module1::slide_flag, 0);
+    }
+
+    void escClosesTheViewerInEveryMode_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("actual size") << 0;
+        QTest::newRow("timed run") << 1;
+        QTest::newRow("sequential") << 2;
+    }
+    void escClosesTheViewerInEveryMode()
+    {
+        QFETCH(int, mode);
+        if (mode == 0) {
+            f->List1->setListIndex(0);
+            f->Command1_Click();
+            press(v(), Qt::Key_Escape);
+        } else if (mode == 1) {
+            f->Command4_Click();
+            f->Timer1_Timer();
+            press(v(), Qt::Key_Down);   // timed: the arrows do nothing
+            QCOMPARE(v().Caption(), QStringLiteral("1/3   a1.bmp"));
+            press(v(), Qt::Key_Escape);
+            QVERIFY(f->Timer1->isActive());
+            f->Timer1_Timer();   // idle
+            QVERIFY(!Forms::isLoaded2() || !v().isVisible());
+        } else {
+            f->jyun_disp->trigger();
+            fx.modal = [&](kit::KitForm *w) { press(static_cast<Form2 &>(*w), Qt::Key_Escape); };
+            f->Command4_Click();
+        }
+        QVERIFY(!Forms::isLoaded2() || !v().isVisible());
+        QCOMPARE(Module1::slide_flag, 0);
+        QCOMPARE(Module1::actual_flag, 0);
+        QCOMPARE(Module1::slide_pos, 0);
+        QCOMPARE(f->Left(), 3180.0);
+    }
+
+    void upInAnActualSizeViewerLeavesNoRunBehind()
+    {
+        f->jyun_disp->trigger();
+        f->List1->setListIndex(1);
+        f->Command1_Click();
+        press(v(), Qt::Key_Up);
+        QCOMPARE(Module1::slide_flag, 0);
+        QCOMPARE(v().Caption(), QStringLiteral("a2.bmp"));
+        v().close();
+        QCOMPARE(Module1::slide_flag, 0);
+        f->List1->setListIndex(2);   // the main window answers again
+        QCOMPARE(Module1::file_name, QStringLiteral("a3.bmp"));
+    }
+
+    void closingTheSequentialViewerEndsTheRun()
+    {
+        f->jyun_disp->trigger();
+        fx.modal = [&](kit::KitForm *w) { w->close(); };
+        f->Command4_Click();
+        QCOMPARE(Module1::slide_flag, 0);
+        f->List1->setListIndex(2);
+        QCOMPARE(Module1::file_name, QStringLiteral("a3.bmp"));
+        f->Command4_Click();   // a new run can start
+        QCOMPARE(Module1::slide_flag, 0);
+    }
+
+    void choosingSequentialDuringATimedRunHandsItToTheKeys()
+    {
+        f->Command4_Click();
+        f->Timer1_Timer();
+        f->jyun_disp->trigger();
+        f->Timer1_Timer();   // ticks now do nothing
+        QCOMPARE(v().Caption(), QStringLiteral("1/3   a1.bmp"));
+        press(v(), Qt::Key_Down);
+        QCOMPARE(v().Caption(), QStringLiteral("2/3   a2.bmp"));
+        f->s_time[0]->trigger();   // back to timed: the ticks go on from here
+        f->Timer1_Timer();
+        QCOMPARE(v().Caption(), QStringLiteral("3/3   a3.bmp"));
+    }
+
+    void shuttingDownDuringARun()
+    {
+        f->Command4_Click();
+        f->Timer1_Timer();
+        f->owari->trigger();
+        QVERIFY(!Forms::isLoaded1());
+        QVERIFY(!Forms::isLoaded2());
+    }
+};
+
+QTEST_MAIN(TestSlideshow)
+#include "test_slideshow.moc"

@@ -1,0 +1,307 @@
+// The actual-size viewer: both paths, its layout and scrolling, copy and erase.
+#include "support/windows.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+
+using namespace pel;
+using namespace pel::test;
+
+class TestViewer : public QObject {
+    Q_OBJECT
+    WindowsFixture fx;
+    Form1 *f = nullptr;
+
+    void pick(const QString &name)
+    {
+        for (int i = 0; i < f->List1->ListCount(); ++i)
+            if (f->List1->List(i) == name)
+                return f->List1->setListIndex(i);
+        QFAIL(qPrintable("not listed: " + name));
+    }
+    Form2 &v() { return Forms::form2(); }
+
+private slots:
+    void init()
+    {
+        QDir d(fx.folder());
+        d.removeRecursively();
+        QDir().mkpath(fx.folder());
+        makePicture(d.filePath("huge.bmp"), 3000, 2000, "BMP");      // 45000 x 30000 twips
+        makePicture(d.filePath("big.bmp"), 1200, 900, "BMP");        // 18000 x 13500 twips
+        makePicture(d.filePath("small.bmp"), 200, 150, "BMP");
+        makePicture(d.filePath("limit.bmp"), 2184, 20, "BMP");       // 32760 twips wide
+        makePicture(d.filePath("over.bmp"), 20, 2185, "BMP");        // 32775 twips high
+        writeText(d.filePath("notes.bmp"), "not a picture\n");
+        f = &fx.start();
+    }
+    void cleanup() { fx.stop(); }
+
+    void reducedPathWorkedExample()
+    {
+        pick("huge.bmp");
+        fx.shown().clear();
+        f->Command1_Click();
+        QCOMPARE(fx.shown().size(), 1);
+        QCOMPARE(fx.shown().at(0).prompt,
+                 QStringLiteral("画像が大きすぎて実寸での表示が出来ません。\r\n規定値に縮小して表示します。"));
+        QCOMPARE(fx.shown().at(0).buttons, 16);
+        QCOMPARE(fx.shown().at(0).title, QStringLiteral("PelorinaxMini"));
+        QCOMPARE(v().Image1->Width(), 10752.0);
+        QCOMPARE(v().Image1->Height(), 7168.0);
+        QCOMPARE(v().Width(), Module1::frame_w + 10752.0);
+        QCOMPARE(v().Height(), Module1::frame_h + 7168.0);
+        QCOMPARE(v().Left(), (15360.0 - v().Width()) / 2);
+        QCOMPARE(v().Top(), (11520.0 - v().Height()) / 2);
+        QVERIFY(v().isVisible());
+        QVERIFY(v().Image1->isVisible());
+        QVERIFY(!v().Picture1->isVisible());
+        QVERIFY(!v().HScroll1->isVisible() && !v().VScroll1->isVisible() && !v().Picture2->isVisible());
+        QCOMPARE(Module1::reduce_flag, 1);
+        QCOMPARE(Module1::actual_flag, 1);
+        QCOMPARE(v().Caption(), QStringLiteral("huge.bmp"));
+        QCOMPARE(f->Left(), 0.0);
+        QCOMPARE(f->Top(), 0.0);
+        // Only the reduced picture was decoded for the display.
+        QCOMPARE(v().Image1->shownImage().size(), QSize(717, 478));
+        QVERIFY(v().Picture1->shownImage().isNull());
+    }
+
+    void actualSizeWorkedExampleWithBothBars()
+    {
+        pick("big.bmp");
+        f->Command1_Click();
+        QVERIFY(fx.shown().isEmpty());
+        QCOMPARE(Module1::hscroll_flag, 1);
+        QCOMPARE(Module1::vscroll_flag, 1);
+        QCOMPARE(v().ScaleWidth(), 10752.0);
+        QCOMPARE(v().ScaleHeight(), 8064.0);
+        QCOMPARE(v().HScroll1->Width(), 10497.0);
+        QCOMPARE(v().HScroll1->Max(), 7503);
+        QCOMPARE(v().HScroll1->LargeChange(), 10497);
+        QCOMPARE(v().HScroll1->SmallChange(), 525);
+        QCOMPARE(v().VScroll1->Height(), 7809.0);
+        QCOMPARE(v().VScroll1->Max(), 5691);
+        QCOMPARE(v().VScroll1->LargeChange(), 7809);
+        QCOMPARE(v().VScroll1->SmallChange(), 390);
+        QVERIFY(v().Picture2->isVisible());
+        QCOMPARE(v().Picture2->Left(), 10497.0);
+        QCOMPARE(v().Picture2->Top(), 7809.0);
+        QCOMPARE(v().Picture2->Width(), 255.0);
+        QVERIFY(v().HScroll1->isVisible() && v().VScroll1->isVisible());
+        QCOMPARE(v().Caption(), QStringLiteral("big.bmp"));
+        QCOMPARE(Module1::actual_flag, 1);
+        QCOMPARE(Module1::reduce_flag, 0);
+        QCOMPARE(v().Picture1->shownImage().size(), QSize(1200, 900));
+    }
+
+    void scrollingMovesThePicture()
+    {
+        pick("big.bmp");
+        f->Command1_Click();
+        v().HScroll1->setValue16(1000);
+        QCOMPARE(v().Picture1->Left(), -1000.0);
+        v().VScroll1->setValue16(5691);
+        QCOMPARE(v().Picture1->Top(), -5691.0);
+        // A drag reports while it moves.
+        v().HScroll1->setSliderDown(true);
+        emit v().HScroll1->sliderMoved(2000);
+        QCOMPARE(v().Picture1->Left(), -2000.0);
+        v().HScroll1->setSliderDown(false);
+        // The user's arrow click changes the value and the position.
+        v().VScroll1->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        QCOMPARE(v().Picture1->Top(), -(5691.0 - 390.0));
+    }
+
+    void sizeLimitIs32760Twips()
+    {
+        pick("limit.bmp");
+        f->Command1_Click();
+        QVERIFY(fx.shown().isEmpty());
+        QCOMPARE(Module1::reduce_flag, 0);
+        Forms::form2().close();
+        pick("over.bmp");
+        f->Command1_Click();
+        QCOMPARE(fx.shown().size(), 1);
+        QCOMPARE(Module1::reduce_flag, 1);
+    }
+
+    void exactlySeventyPercentNeedsNoBar()
+    {
+        // 1020 x 980 px screen: 70 % is 714 x 686 px exactly.
+        fx.stop();
+        QDir d(fx.folder());
+        makePicture(d.filePath("fits.bmp"), 714, 686, "BMP");
+        makePicture(d.filePath("wider.bmp"), 715, 686, "BMP");
+        screen::setOverridePixels(QSize(1020, 980));
+        Module1::reset();
+        MsgBoxScript::install();
+        f = &Forms::form1();
+        QCOMPARE(Module1::screen_w, 15300);
+        pick("fits.bmp");
+        f->Command1_Click();
+        QCOMPARE(Module1::hscroll_flag, 0);
+        QCOMPARE(Module1::vscroll_flag, 0);
+        QCOMPARE(v().ScaleWidth(), 10710.0);
+        QCOMPARE(v().Width(), 10710.0 + Module1::frame_w);
+        f->Command3_Click();
+        pick("wider.bmp");
+        f->Command1_Click();
+        QCOMPARE(Module1::hscroll_flag, 1);
+        QCOMPARE(Module1::vscroll_flag, 0);
+        // Overflowing one way only: the inner height is the picture's, and the bar lies over its bottom strip.
+        QCOMPARE(v().ScaleHeight(), 10290.0);
+        QCOMPARE(v().HScroll1->Top(), 10290.0 - 255.0);
+        QCOMPARE(v().HScroll1->Width(), v().ScaleWidth());
+        QVERIFY(!v().Picture2->isVisible());
+    }
+
+    void layoutRoundsHalfToEvenAndComparesStrictly_data()
+    {
+        QTest::addColumn<double>("bar");
+        QTest::addColumn<int>("small");
+        QTest::newRow("9015") << 9015.0 << 451;
+        QTest::newRow("4530 (226.5)") << 4530.0 << 226;
+        QTest::newRow("4590 (229.5)") << 4590.0 << 230;
+        QTest::newRow("10497") << 10497.0 << 525;
+    }
+    void layoutRoundsHalfToEvenAndComparesStrictly()
+    {
+        QFETCH(double, bar);
+        QFETCH(int, small);
+        Form2 &w = v();
+        Module1::hscroll_flag = 1;
+        Module1::vscroll_flag = 0;
+        const double frame = w.Width() - w.ScaleWidth();
+        w.Picture1->setWidth(bar);
+        w.setHeight(3000);
+        w.setWidth(bar + frame);   // the layout runs at once
+        QCOMPARE(w.HScroll1->Width(), bar);
+        QCOMPARE(w.HScroll1->SmallChange(), small);
+        QCOMPARE(w.HScroll1->LargeChange(), int(bar));
+        QCOMPARE(w.HScroll1->Max(), 0);   // as wide as the bar: nothing to scroll
+        w.Picture1->setWidth(bar + 1);
+        w.setWidth(bar + frame + 15);
+        w.setWidth(bar + frame);
+        QCOMPARE(w.HScroll1->Max(), 1);
+    }
+
+    void layoutIsOffDuringARunAndOnTheReducedDisplay()
+    {
+        Form2 &w = v();
+        Module1::reduce_flag = 1;
+        const double before = w.HScroll1->Width();
+        w.setWidth(7000);
+        QCOMPARE(w.HScroll1->Width(), before);
+        Module1::reduce_flag = 0;
+        Module1::slide_flag = 1;
+        w.setWidth(8000);
+        QCOMPARE(w.HScroll1->Width(), before);
+        Module1::slide_flag = 0;
+    }
+
+    void guardsRefuseSilently()
+    {
+        f->Command1_Click();   // nothing selected
+        QVERIFY(!v().isVisible());
+        pick("small.bmp");
+        Module1::slide_flag = 1;
+        f->Command1_Click();
+        f->Command2_Click();
+        f->Command3_Click();
+        QVERIFY(!v().isVisible());
+        Module1::slide_flag = 0;
+        f->Command1_Click();
+        QVERIFY(v().isVisible());
+        QPointer<Form2> first(&v());
+        f->Command1_Click();   // already showing the selection
+        QCOMPARE(first.data(), &v());
+        QVERIFY(fx.shown().isEmpty());
+    }
+
+    void badFileLeavesTheViewerHidden()
+    {
+        pick("notes.bmp");
+        fx.shown().clear();
+        f->Command1_Click();
+        QCOMPARE(fx.shown().size(), 1);
+        QCOMPARE(fx.shown().at(0).prompt, QStringLiteral("画像ファイルが異常です\r\nnotes.bmp"));
+        QCOMPARE(fx.shown().at(0).buttons, 0);
+        QVERIFY(!v().isVisible());
+        QCOMPARE(Module1::actual_flag, 0);
+        QCOMPARE(f->Left(), 3180.0);
+        QCOMPARE(Module1::file_name, QStringLiteral("notes.bmp"));
+    }
+
+    void eraseAndCloseReturnTheMainWindow()
+    {
+        pick("small.bmp");
+        f->Command1_Click();
+        QCOMPARE(f->Left(), 0.0);
+        QPointer<Form2> viewer(&v());
+        f->Command3_Click();
+        QVERIFY(viewer && !viewer->isVisible() && Forms::isLoaded2());   // hidden, not discarded
+        QCOMPARE(Module1::actual_flag, 0);
+        QCOMPARE(f->Left(), 3180.0);
+        QCOMPARE(f->Top(), 1655.0);
+        QCOMPARE(f->focusWidget(), static_cast<QWidget *>(f->List1));
+        f->Command1->setFocus();
+
+        f->Command1_Click();
+        QCOMPARE(f->Left(), 0.0);
+        v().close();   // the close box
+        QVERIFY(!Forms::isLoaded2());
+        QCOMPARE(Module1::actual_flag, 0);
+        QCOMPARE(Module1::reduce_flag, 0);
+        QCOMPARE(f->Left(), 3180.0);
+        QCOMPARE(f->focusWidget(), static_cast<QWidget *>(f->List1));
+    }
+
+    void eraseWithNothingShownStillRecentres()
+    {
+        pick("small.bmp");
+        f->moveTo(0, 0);
+        f->Command3_Click();
+        QCOMPARE(f->Left(), 3180.0);
+        f->List1->setListIndex(-1);
+        f->moveTo(0, 0);
+        f->Command3_Click();   // no selection: refused
+        QCOMPARE(f->Left(), 0.0);
+    }
+
+    void copyPutsTheNaturalSizePictureOnTheClipboard()
+    {
+        pick("huge.bmp");
+        f->Command1_Click();
+        fx.shown().clear();
+        f->Command2_Click();
+        QCOMPARE(fx.shown().size(), 1);
+        QCOMPARE(fx.shown().at(0).prompt, QStringLiteral("画像をクリップボードにコピーしました。"));
+        const QImage copied = QGuiApplication::clipboard()->image();
+        QCOMPARE(copied.size(), QSize(3000, 2000));
+        QCOMPARE(QColor(copied.pixel(10, 10)), QColor(Qt::yellow));
+    }
+
+    void copyRefusesUntilTheSelectionIsOpened()
+    {
+        pick("small.bmp");
+        f->Command1_Click();
+        pick("big.bmp");   // another entry: the viewer no longer shows the selection
+        fx.shown().clear();
+        f->Command2_Click();
+        QVERIFY(fx.shown().isEmpty());
+    }
+
+    void doubleClickBringsTheMainWindowForward()
+    {
+        pick("small.bmp");
+        f->Command1_Click();
+        f->hide();
+        emit v().Picture1->DblClick();
+        QVERIFY(f->isVisible());
+        QVERIFY(v().isVisible());
+    }
+};
+
+QTEST_MAIN(TestViewer)
+#include "test_viewer.moc"
