@@ -85,6 +85,9 @@ private slots:
         QCOMPARE(v().VScroll1->LargeChange(), 7809);
         QCOMPARE(v().VScroll1->SmallChange(), 390);
         QVERIFY(v().Picture2->isVisible());
+        // The corner square shows the application icon (the resources are linked in).
+        QVERIFY(!v().Picture2->shownImage().isNull());
+        QVERIFY(!v().windowIcon().isNull());
         QCOMPARE(v().Picture2->Left(), 10497.0);
         QCOMPARE(v().Picture2->Top(), 7809.0);
         QCOMPARE(v().Picture2->Width(), 255.0);

@@ -2,6 +2,7 @@
 
 #include "app/Form1.h"
 #include "app/Forms.h"
+#include "app/appicon.h"
 #include "platform/fonts.h"
 #include "platform/msgbox.h"
 #include "platform/single_instance.h"
@@ -46,7 +47,7 @@ int Module1::proc1(int argc, char *argv[])
         return 1;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("pelorinax"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+    QApplication::setWindowIcon(appIcon());
     fonts::install();
     QApplication::setFont(fonts::font(fonts::kGothic, 9));
 

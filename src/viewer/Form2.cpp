@@ -2,6 +2,7 @@
 
 #include "app/Form1.h"
 #include "app/Forms.h"
+#include "app/appicon.h"
 #include "platform/twips.h"
 
 #include <QIcon>
@@ -13,7 +14,7 @@ using twips::toInt16;
 Form2::Form2() : kit::KitForm(kit::Border::FixedDialog)
 {
     setObjectName(QStringLiteral("Form2"));
-    setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+    setWindowIcon(appIcon());
     client()->setAutoFillBackground(true);
     QWidget *c = client();
 
@@ -34,7 +35,7 @@ Form2::Form2() : kit::KitForm(kit::Border::FixedDialog)
     Picture2 = new kit::PictureBox(kit::PictureBox::Mode::AutoSize, c);
     Picture2->setObjectName(QStringLiteral("Picture2"));
     Picture2->Move(3600, 2880, 255, 255);
-    Picture2->setImage(QImage(QStringLiteral(":/icon.png")));
+    Picture2->setImage(appIconImage());
 
     setDesignSize(4800, 3600);
     setKeyPreview(true);

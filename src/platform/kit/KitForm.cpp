@@ -70,7 +70,10 @@ QMargins KitForm::frameMargins(Border border)
 {
     auto &known = g_frames[static_cast<size_t>(border)];
     if (!known) {
+        // Like the real windows: a window manager frames a fixed-size window without
+        // resize handles.
         QWidget probe(nullptr, flagsFor(border));
+        probe.setFixedSize(200, 100);
         known = probeFrameMargins(probe).value_or(QMargins());
     }
     return *known;
@@ -126,9 +129,18 @@ double KitForm::ScaleHeight() const
         std::max(0.0, m_outer.height() - twips::fromPixels(fm.top() + fm.bottom() + menuHeightPx())));
 }
 
+// A window keeps the size it was given whatever its place: position and size are
+// rounded each on its own (a window of 7515 twips is 501 pixels high anywhere).
+QRect KitForm::outerPixels() const
+{
+    using twips::toPixelsRounded;
+    return QRect(toPixelsRounded(m_outer.left()), toPixelsRounded(m_outer.top()), toPixelsRounded(m_outer.width()),
+                 toPixelsRounded(m_outer.height()));
+}
+
 void KitForm::applyGeometry(bool runResize)
 {
-    const QRect outer = twips::toPixels(m_outer);
+    const QRect outer = outerPixels();
     const QMargins fm = frameMargins(m_border);
     const int cw = std::max(1, outer.width() - fm.left() - fm.right());
     const int ch = std::max(1, outer.height() - fm.top() - fm.bottom());
@@ -152,19 +164,20 @@ void KitForm::syncFromWindowSystem()
 {
     if (m_applying || !isVisible())
         return;
-    const QRect g = geometry();
-    const QRect f = frameGeometry();
-    const QMargins real(g.left() - f.left(), g.top() - f.top(), f.right() - g.right(), f.bottom() - g.bottom());
-    if (real != frameMargins(m_border) && real.left() >= 0 && real.top() >= 0) {
-        // The window manager told us its frame: keep the outer size the handlers set.
-        setFrameMargins(m_border, real);
+    const std::optional<QMargins> real = currentFrameMargins(*this);
+    if (!real)
+        return;   // not framed yet: nothing to learn, nothing has moved
+    if (*real != frameMargins(m_border)) {
+        // The window manager framed it otherwise than it said: keep the outer size
+        // and place the handlers set.
+        setFrameMargins(m_border, *real);
         applyGeometry(true);
         return;
     }
     // The user dragged the window: follow it.
-    const QRect outer = twips::toPixels(m_outer);
-    if (f.topLeft() != outer.topLeft())
-        m_outer.moveTo(twips::fromPixels(f.left()), twips::fromPixels(f.top()));
+    const QPoint corner = geometry().topLeft() - QPoint(real->left(), real->top());
+    if (corner != outerPixels().topLeft())
+        m_outer.moveTo(twips::fromPixels(corner.x()), twips::fromPixels(corner.y()));
 }
 
 bool KitForm::event(QEvent *e)

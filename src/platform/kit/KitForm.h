@@ -92,6 +92,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *e) override;
 
 private:
+    QRect outerPixels() const;
     void applyGeometry(bool runResize);
     int menuHeightPx() const;
     void syncFromWindowSystem();

@@ -42,7 +42,34 @@ bool windowManagerRuns(xcb_connection_t *c, xcb_window_t root)
     return yes;
 }
 
+xcb_connection_t *x11Connection()
+{
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+xcb_window_t rootOf(xcb_connection_t *c)
+{
+    xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    return screen ? screen->root : xcb_window_t(XCB_WINDOW_NONE);
+}
+
 }  // namespace
+
+std::optional<QMargins> currentFrameMargins(QWidget &shown)
+{
+    QWindow *win = shown.windowHandle();
+    if (!win || !shown.isVisible())
+        return std::nullopt;
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return win->frameMargins();
+    xcb_connection_t *c = x11Connection();
+    if (!c)
+        return std::nullopt;
+    if (!windowManagerRuns(c, rootOf(c)))
+        return QMargins();
+    return readExtents(c, static_cast<xcb_window_t>(shown.winId()), atom(c, "_NET_FRAME_EXTENTS"));
+}
 
 std::optional<QMargins> probeFrameMargins(QWidget &probe)
 {

@@ -14,4 +14,8 @@ namespace pel::kit {
 // (no window manager: no frame).
 std::optional<QMargins> probeFrameMargins(QWidget &probe);
 
+// The frame the window system reports now for a shown window; nothing while the
+// window manager has not framed it yet.
+std::optional<QMargins> currentFrameMargins(QWidget &shown);
+
 }  // namespace pel::kit
