@@ -147,6 +147,9 @@ private slots:
         QCOMPARE(colours(), (QList<QColor>{white, white, white}));
         f->List1->setFocus();
         QCOMPARE(colours(), (QList<QColor>{cyan, white, white}));
+        // Gaining the focus picks no entry (and so previews nothing).
+        QCOMPARE(f->List1->ListIndex(), -1);
+        QVERIFY(Module1::file_name.isEmpty());
         f->Drive1->setFocus();
         QCOMPARE(colours(), (QList<QColor>{white, cyan, white}));
         f->Dir1->setFocus();

@@ -189,7 +189,15 @@ void ListBox::setBackColor(const QColor &c)
 
 void ListBox::focusInEvent(QFocusEvent *e)
 {
-    QListView::focusInEvent(e);
+    // Qt's views make the first entry current when they gain the focus with none;
+    // here that would be a pick (and a preview, or a bad-file message) the user
+    // never made. Gaining the focus picks nothing.
+    if (currentIndex().isValid()) {
+        QListView::focusInEvent(e);
+    } else {
+        QAbstractScrollArea::focusInEvent(e);
+        viewport()->update();
+    }
     emit GotFocus();
 }
 
