@@ -145,6 +145,40 @@ private slots:
         QCOMPARE(Module1::slide_flag, 0);
     }
 
+    void aFileChangedAfterItWasReadAheadShowsAsItIsNow()
+    {
+        f->Command4_Click();
+        f->Timer1_Timer();   // shows a1, reads a2 ahead
+        QCOMPARE(v().Image1->Width(), 600.0);
+        // The user replaces a2 and removes a3 while a1 shows.
+        const QDir d(fx.folder());
+        QFile::remove(d.filePath("a2.bmp"));
+        makePicture(d.filePath("a2.bmp"), 80, 60, "BMP", Qt::red);
+        f->Timer1_Timer();
+        QCOMPARE(v().Caption(), QStringLiteral("2/3   a2.bmp"));
+        QCOMPARE(v().Image1->Width(), 1200.0);
+        QCOMPARE(v().Image1->shownImage().size(), QSize(80, 60));
+        QCOMPARE(v().Image1->shownImage().pixelColor(79, 59), QColor(Qt::red));
+        QFile::remove(d.filePath("a3.bmp"));
+        f->Timer1_Timer();
+        QCOMPARE(fx.shown().size(), 1);
+        QCOMPARE(fx.shown().at(0).prompt, QStringLiteral("画像ファイルが異常です\r\na3.bmp"));
+    }
+
+    void aReadAheadPictureIsTheOneDecodedOnTheSpot()
+    {
+        restartWith({"a.bmp", "b.bmp"});
+        const QDir d(fx.folder());
+        makePicture(d.filePath("b.bmp"), 1500, 900, "BMP", Qt::green);   // shown reduced
+        f->Command4_Click();
+        f->Timer1_Timer();
+        f->Timer1_Timer();
+        const QImage ahead = v().Image1->shownImage();
+        const auto direct = SlideReadAhead::prepare(d.filePath("b.bmp"), QSizeF(15360, 11520));
+        QCOMPARE(QSizeF(v().Image1->Width(), v().Image1->Height()), direct.shown);
+        QCOMPARE(ahead, direct.image);
+    }
+
     void fitNeverEnlargesAndTakesTheSmallerFactor()
     {
         fx.stop();

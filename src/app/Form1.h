@@ -12,6 +12,7 @@
 #include "platform/kit/canvas.h"
 #include "platform/kit/controls.h"
 #include "platform/kit/filecontrols.h"
+#include "slideshow/slide_readahead.h"
 
 #include <QAction>
 #include <QMenu>
@@ -122,6 +123,7 @@ private:
     bool m_driveFallback = false;   // inside the unready-drive failure path
     bool m_shuttingDown = false;
     bool m_inTick = false;          // inside Timer1_Timer
+    SlideReadAhead m_readAhead;     // the next picture of a run
 };
 
 }  // namespace pel

@@ -134,30 +134,24 @@ void Form1::Timer1_Timer()
 bool Form1::disp_slide()
 {
     Form2 &v = Forms::form2();
-    auto pic = PictureFile::open(fullPath(Module1::file_name));
-    if (!pic)
-        return false;
-    v.Picture1->setPicture(pic);   // hidden: measures, decodes nothing
+    const QSizeF screen(Module1::screen_w, Module1::screen_h);
+    const QString path = fullPath(Module1::file_name);
+    std::optional<SlideReadAhead::Slide> ready = m_readAhead.take(path, screen);
+    const SlideReadAhead::Slide slide = ready ? std::move(*ready) : SlideReadAhead::prepare(path, screen);
 
-    const double pw = v.Picture1->Width();
-    const double ph = v.Picture1->Height();
-    if (!(pw > 0 && ph > 0))
+    // Whatever becomes of this file, the next one is decoded while it shows.
+    if (Module1::slide_pos + 1 < List1->ListCount())
+        m_readAhead.start(fullPath(List1->List(Module1::slide_pos + 1)), screen);
+
+    if (!slide.file)
         return false;
-    const double rW = Module1::screen_w * 0.7 / pw;
-    const double rH = Module1::screen_h * 0.7 / ph;
-    float iw, ih;
-    if (rW >= 1 && rH >= 1) {
-        iw = float(pw);
-        ih = float(ph);
-    } else {
-        const double s = rW < rH ? rW : rH;
-        iw = twips::toSingle(s * pw);
-        ih = twips::toSingle(s * ph);
-    }
-    v.Image1->setPicture(pic);
+    v.Picture1->setPicture(slide.file);   // hidden: measures, decodes nothing
+    const float iw = float(slide.shown.width());
+    const float ih = float(slide.shown.height());
+    v.Image1->setPicture(slide.file, slide.image);
     v.Image1->setWidth(iw);
     v.Image1->setHeight(ih);
-    if (!v.Image1->decode())
+    if (!v.Image1->decode())   // at once when the picture was decoded ahead at this size
         return false;
     v.setWidth(Module1::frame_w + iw);
     v.setHeight(Module1::frame_h + ih);
