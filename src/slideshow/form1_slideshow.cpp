@@ -79,8 +79,11 @@ void Form1::Command4_Click()
     park();
     prepareViewer(v);
     Module1::file_name = List1->List(Module1::slide_pos);
-    if (Module1::jyun_flag != 1)
-        return;   // the timed show begins at the first tick
+    if (Module1::jyun_flag != 1) {
+        // The timed show begins at the first tick; its picture is decoded meanwhile.
+        m_readAhead.start(fullPath(Module1::file_name), QSizeF(Module1::screen_w, Module1::screen_h));
+        return;
+    }
 
     const bool shown = disp_slide();
     if (!shown) {
