@@ -8,6 +8,7 @@
 #include <QEventLoop>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QTimer>
 #include <array>
 #include <optional>
 
@@ -284,12 +285,41 @@ bool KitForm::eventFilter(QObject *watched, QEvent *e)
     const int code = keyCode(ke->key());
     const int shift = shiftState(ke->modifiers());
     if (e->type() == QEvent::KeyPress) {
+        if (m_heldRelease.active && m_heldRelease.code == code && m_heldRelease.time == ke->timestamp()) {
+            m_heldRelease.active = false;   // the pair of a held key: no release happened
+            m_releaseTimer->stop();
+        } else {
+            settleKeys();   // a real release comes before the next press
+        }
         Form_KeyDown(code, shift);
     } else if (!ke->isAutoRepeat()) {
-        // X11 sends a held key as release/press pairs; only a real release counts.
-        Form_KeyUp(code, shift);
+        settleKeys();
+        if (ke->timestamp() == 0) {
+            Form_KeyUp(code, shift);   // made by a program, never half of a pair
+        } else {
+            if (!m_releaseTimer) {
+                m_releaseTimer = new QTimer(this);
+                m_releaseTimer->setSingleShot(true);
+                // The pair's press follows its release at once; a person's next
+                // press never comes within this.
+                m_releaseTimer->setInterval(30);
+                connect(m_releaseTimer, &QTimer::timeout, this, &KitForm::settleKeys);
+            }
+            m_heldRelease = {true, code, shift, ke->timestamp()};
+            m_releaseTimer->start();
+        }
     }
     return false;   // the focused control still gets the key
+}
+
+void KitForm::settleKeys()
+{
+    if (!m_heldRelease.active)
+        return;
+    m_heldRelease.active = false;
+    m_releaseTimer->stop();
+    if (!m_unloaded)
+        Form_KeyUp(m_heldRelease.code, m_heldRelease.shift);
 }
 
 int keyCode(int qtKey)

@@ -8,6 +8,8 @@
 #include <QPointer>
 #include <QRectF>
 #include <QWidget>
+
+class QTimer;
 #include <functional>
 
 class QMenuBar;
@@ -65,6 +67,11 @@ public:
     bool isUnloaded() const { return m_unloaded; }
 
     void setKeyPreview(bool on);
+    // X11 sends a held key as release and press pairs with one time stamp, which Qt
+    // does not always mark as auto-repeat. A previewed release with a time stamp is
+    // held back a moment to tell it from such a pair; this delivers a held-back
+    // release now (tests call it instead of waiting).
+    void settleKeys();
 
     // Tests run modal windows without a nested loop: while a script is set,
     // ShowModal shows the window, calls the script (which drives it) and returns.
@@ -106,6 +113,12 @@ private:
     bool m_shownOnce = false;
     bool m_applying = false;
     QEventLoop *m_modalLoop = nullptr;
+    struct HeldRelease {
+        bool active = false;
+        int code = 0, shift = 0;
+        quint64 time = 0;
+    } m_heldRelease;
+    QTimer *m_releaseTimer = nullptr;
 };
 
 // Key codes of the key events the handlers see (Enter 13, Esc 27, Left 37,
