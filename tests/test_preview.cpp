@@ -10,13 +10,7 @@ class TestPreview : public QObject {
     WindowsFixture fx;
     Form1 *f = nullptr;
 
-    void pick(const QString &name)
-    {
-        for (int i = 0; i < f->List1->ListCount(); ++i)
-            if (f->List1->List(i) == name)
-                return f->List1->setListIndex(i);
-        QFAIL(qPrintable("not listed: " + name));
-    }
+    void pick(const QString &name) { QVERIFY2(fx.pick(name), qPrintable("not listed: " + name)); }
 
 private slots:
     void init()

@@ -66,6 +66,18 @@ public:
         return f;
     }
 
+    // Picks the entry `name` of the main window's file list, as a click does.
+    bool pick(const QString &name)
+    {
+        Form1 &f = Forms::form1();
+        for (int i = 0; i < f.List1->ListCount(); ++i)
+            if (f.List1->List(i) == name) {
+                f.List1->setListIndex(i);
+                return true;
+            }
+        return false;
+    }
+
     void stop()
     {
         Forms::unloadAll();
