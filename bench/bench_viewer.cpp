@@ -1,0 +1,335 @@
+// The actual-size viewer: from a press of 実寸表示 (Form1::Command1_Click) to the
+// viewer (Form2) painted, for a 2000 x 1500 JPEG (shown at actual size) and a
+// 12000 x 8400 JPEG (too large: shown reduced after a message box, answered OK by
+// script), in the real windows on a fixed 1024 x 768 screen. Offscreen unless
+// QT_QPA_PLATFORM says otherwise.
+//
+//   bench_viewer --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
+//   bench_viewer --make DIR                 write the two pictures into DIR
+//   bench_viewer --rss FILE [--no-preview]  one fresh run for peak memory: start,
+//                                           pick FILE (its preview), 実寸表示, copy
+//   bench_viewer --preview-times FILE       the 267 x 200 preview three times in one fresh
+//                                           process: what the first one costs extra
+// PEL_BENCH_DIR keeps the pictures between runs (writing 100 MP takes a while).
+#include "app/Form1.h"
+#include "app/Forms.h"
+#include "app/Module1.h"
+#include "platform/drives.h"
+#include "platform/fonts.h"
+#include "platform/msgbox.h"
+#include "platform/picture/picture.h"
+#include "platform/screen.h"
+#include "platform/twips.h"
+#include "viewer/Form2.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSignalBlocker>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
+// jpeglib.h needs size_t and FILE first.
+#include <jpeglib.h>
+
+namespace {
+
+const char *const kActual = "actual_2000x1500.jpg";
+const char *const kHuge = "huge_12000x8400.jpg";
+
+// Smooth shapes under strong grain: compresses (and decodes) like a photograph.
+bool writeJpeg(const QString &path, int width, int height)
+{
+    std::FILE *f = std::fopen(QFile::encodeName(path).constData(), "wb");
+    if (!f)
+        return false;
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    jpeg_stdio_dest(&c, f);
+    c.image_width = JDIMENSION(width);
+    c.image_height = JDIMENSION(height);
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 90, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    std::vector<JSAMPLE> row(std::size_t(width) * 3);
+    std::mt19937 rng(11);
+    auto clamp = [](int v) { return JSAMPLE(std::min(255, std::max(0, v))); };
+    while (c.next_scanline < c.image_height) {
+        const double fy = double(c.next_scanline) / height;
+        for (int x = 0; x < width; ++x) {
+            const double fx = double(x) / width;
+            const double a = std::sin(fx * 13.0 + fy * 7.0), b = std::cos(fy * 19.0 - fx * 3.0);
+            const int g = int(rng() % 41) - 20;
+            row[3 * x] = clamp(int(128 + 90 * a) + g);
+            row[3 * x + 1] = clamp(int(110 + 70 * a * b) + g);
+            row[3 * x + 2] = clamp(int(90 + 60 * b) - g);
+        }
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&c, &r, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::fclose(f);
+    return true;
+}
+
+bool makePictures(const QString &dir)
+{
+    QDir().mkpath(dir);
+    struct {
+        const char *name;
+        int w, h;
+    } const pictures[] = {{kActual, 2000, 1500}, {kHuge, 12000, 8400}};
+    for (const auto &p : pictures) {
+        const QString path = dir + u'/' + QLatin1String(p.name);
+        if (QFile::exists(path))
+            continue;
+        std::fprintf(stderr, "writing %s\n", qPrintable(path));
+        if (!writeJpeg(path, p.w, p.h))
+            return false;
+    }
+    return true;
+}
+
+// ---- the windows, as a test starts them -----------------------------------------
+
+pel::Form1 &startMainWindow(const QString &folder)
+{
+    pel::Module1::reset();
+    pel::twips::setPerPixelOverride(15);
+    pel::screen::setOverridePixels(QSize(1024, 768));
+    pel::MsgBoxScript::install();   // every box answered OK
+    pel::Drives::resetCurrentFolders();
+    QDir::setCurrent(folder);
+    pel::Form1 &f = pel::Forms::form1();
+    f.Show();
+    for (int i = 0; i < 10; ++i)
+        QCoreApplication::processEvents();
+    return f;
+}
+
+// Sees the first paint of the viewer's picture (actual size or reduced).
+class ViewerPaintProbe : public QObject {
+public:
+    bool seen = false;
+    bool eventFilter(QObject *obj, QEvent *e) override
+    {
+        if (e->type() == QEvent::Paint && obj->isWidgetType()) {
+            auto *w = static_cast<QWidget *>(obj);
+            if (w->window()->objectName() == QLatin1String("Form2")
+                && (w->objectName() == QLatin1String("Picture1") || w->objectName() == QLatin1String("Image1")))
+                seen = true;
+        }
+        return false;
+    }
+};
+
+// Runs the event loop until the viewer's picture has been painted; false on timeout.
+bool waitViewerPainted(ViewerPaintProbe &probe)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!probe.seen && t.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return probe.seen;
+}
+
+int pick(pel::Form1 &f, const char *name)
+{
+    for (int i = 0; i < f.List1->ListCount(); ++i)
+        if (f.List1->List(i) == QLatin1String(name))
+            return i;
+    return -1;
+}
+
+void closeViewer(pel::Form1 &f)
+{
+    f.Command3_Click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+
+// ---- benchmarks ---------------------------------------------------------------
+
+QString g_dir;
+
+pel::Form1 &mainWindow()
+{
+    static pel::Form1 *f = &startMainWindow(g_dir);
+    return *f;
+}
+
+// `name` picked in the list (its preview drawn, untimed), then per iteration:
+// Command1_Click, the event loop until the viewer's picture is painted.
+void viewerOpen(benchmark::State &state, const char *name, bool reducedExpected)
+{
+    pel::Form1 &f = mainWindow();
+    closeViewer(f);
+    const int row = pick(f, name);
+    if (row < 0) {
+        state.SkipWithError("picture not listed");
+        return;
+    }
+    f.List1->setListIndex(row);
+    QCoreApplication::processEvents();
+    double clickMs = 0;
+    for (auto _ : state) {
+        ViewerPaintProbe probe;
+        qApp->installEventFilter(&probe);
+        QElapsedTimer t;
+        t.start();
+        f.Command1_Click();
+        clickMs += t.nsecsElapsed() / 1e6;
+        const bool painted = waitViewerPainted(probe);
+        state.SetIterationTime(t.nsecsElapsed() / 1e9);
+        qApp->removeEventFilter(&probe);
+        if (!painted || pel::Module1::actual_flag != 1 || (pel::Module1::reduce_flag == 1) != reducedExpected) {
+            state.SkipWithError("the viewer did not show the picture as expected");
+            break;
+        }
+        closeViewer(f);
+    }
+    state.counters["click_ms"] = benchmark::Counter(clickMs, benchmark::Counter::kAvgIterations);
+}
+
+void BM_ViewerActualSize_2000x1500(benchmark::State &state) { viewerOpen(state, kActual, false); }
+BENCHMARK(BM_ViewerActualSize_2000x1500)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_ViewerReduced_12000x8400(benchmark::State &state) { viewerOpen(state, kHuge, true); }
+BENCHMARK(BM_ViewerReduced_12000x8400)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// ---- peak memory in a fresh process -----------------------------------------------
+
+long peakKb()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+long currentKb()
+{
+    long pages = 0, resident = 0;
+    if (FILE *f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+void stage(const char *what, double ms = -1)
+{
+    if (ms >= 0)
+        std::printf("%-34s peak RSS %6ld MB   current RSS %6ld MB   %8.1f ms\n", what, peakKb() / 1024,
+                    currentKb() / 1024, ms);
+    else
+        std::printf("%-34s peak RSS %6ld MB   current RSS %6ld MB\n", what, peakKb() / 1024, currentKb() / 1024);
+    std::fflush(stdout);
+}
+
+int rssRun(const QString &file, bool preview)
+{
+    const QFileInfo info(file);
+    stage("QApplication");
+    pel::Form1 &f = startMainWindow(info.canonicalPath());
+    stage("Form1 shown");
+    const QByteArray name = QFile::encodeName(info.fileName());
+    const int row = pick(f, name.constData());
+    if (row < 0)
+        return 1;
+    QElapsedTimer t;
+    t.start();
+    if (preview) {
+        f.List1->setListIndex(row);   // runs List1_Click: the preview
+    } else {
+        const QSignalBlocker quiet(f.List1);   // picked without its preview
+        f.List1->setListIndex(row);
+    }
+    QCoreApplication::processEvents();
+    stage(preview ? "picked, preview drawn" : "picked (no preview)", t.nsecsElapsed() / 1e6);
+
+    ViewerPaintProbe probe;
+    qApp->installEventFilter(&probe);
+    t.restart();
+    f.Command1_Click();
+    const bool painted = waitViewerPainted(probe);
+    qApp->removeEventFilter(&probe);
+    stage(pel::Module1::reduce_flag == 1 ? "viewer painted (reduced)" : "viewer painted (actual size)", t.nsecsElapsed() / 1e6);
+    if (!painted)
+        return 1;
+
+    t.restart();
+    f.Command2_Click();
+    QCoreApplication::processEvents();
+    const bool copied = !pel::MsgBoxScript::shown().isEmpty()
+                        && pel::MsgBoxScript::shown().last().prompt.contains(QStringLiteral("コピーしました"));
+    stage(copied ? "copied (Command2_Click)" : "copy FAILED", t.nsecsElapsed() / 1e6);
+    return copied ? 0 : 1;
+}
+
+// The first preview of a process pays for lazy set-up (decoder tables, image
+// plugins, allocator growth); the later ones show the steady cost.
+int previewTimes(const QString &file)
+{
+    for (int i = 1; i <= 3; ++i) {
+        QElapsedTimer t;
+        t.start();
+        auto pic = pel::PictureFile::open(file);
+        const QImage img = pic ? pic->render(QSize(267, 200)) : QImage();
+        const double ms = t.nsecsElapsed() / 1e6;
+        std::printf("preview %d: %dx%d in %.1f ms, peak RSS %ld MB\n", i, img.width(), img.height(), ms, peakKb() / 1024);
+        if (img.isNull())
+            return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc == 3 && std::strcmp(argv[1], "--make") == 0)
+        return makePictures(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    // As the program starts: its font substitutions and application font.
+    pel::fonts::install();
+    QApplication::setFont(pel::fonts::font(pel::fonts::kGothic, 9));
+
+    int rc = 0;
+    if (argc == 3 && std::strcmp(argv[1], "--preview-times") == 0) {
+        rc = previewTimes(QString::fromLocal8Bit(argv[2]));
+    } else if (argc >= 3 && std::strcmp(argv[1], "--rss") == 0) {
+        rc = rssRun(QString::fromLocal8Bit(argv[2]), !(argc >= 4 && std::strcmp(argv[3], "--no-preview") == 0));
+    } else {
+        QTemporaryDir tmp;
+        const QString dir = qEnvironmentVariable("PEL_BENCH_DIR", tmp.path());
+        if (!makePictures(dir))
+            return 1;
+        g_dir = QDir(dir).canonicalPath();
+        benchmark::Initialize(&argc, argv);
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+    }
+    pel::Forms::unloadAll();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    pel::MsgBoxScript::remove();
+    return rc;
+}
