@@ -1,6 +1,7 @@
 #include "platform/file_listing.h"
 
 #include <QCollator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
 #include <QLocale>
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <numeric>
 #include <sys/stat.h>
+#include <ctime>
 #include <vector>
 
 namespace pel {
@@ -297,33 +299,92 @@ namespace {
 
 enum class Want { Files, Folders };
 
-// readdir with d_type: no stat for plain entries. Links and file systems that
-// leave d_type unknown get a stat that follows the link.
-template <typename Visit>
-bool scan(const QString &folder, Want want, Visit visit)
+// Names are UTF-8 on Linux; the common all-ASCII name takes the fast conversion.
+QString decodeName(const char *raw)
 {
-    DIR *dir = opendir(QFile::encodeName(folder).constData());
+    const size_t len = std::strlen(raw);
+    for (size_t i = 0; i < len; ++i)
+        if (static_cast<unsigned char>(raw[i]) >= 0x80)
+            return QFile::decodeName(QByteArray(raw, qsizetype(len)));
+    return QString::fromLatin1(raw, qsizetype(len));
+}
+
+// One reading of a folder's entries. Opening a folder lists it twice (its
+// sub-folders, then its files); the second listing reuses the first reading while
+// the folder is unchanged and the reading is fresh, so a large folder is read once.
+struct Snapshot {
+    QString folder;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    timespec mtime{};
+    bool settled = false;   // the folder had not changed for a while when it was read
+    QElapsedTimer age;
+    std::vector<std::pair<QString, unsigned char>> entries;   // name, d_type
+};
+
+constexpr qint64 kSnapshotFreshMs = 1000;
+// File systems stamp changes with a coarse clock: two changes a few milliseconds
+// apart may carry one time. A folder changed this recently is always read again.
+constexpr qint64 kSettledNs = 200'000'000;
+
+const Snapshot *readFolder(const QString &folder)
+{
+    static Snapshot snap;
+    const QByteArray path = QFile::encodeName(folder);
+    DIR *dir = opendir(path.constData());
     if (!dir)
-        return false;
-    const int dfd = dirfd(dir);
+        return nullptr;
+    struct stat st;
+    if (fstat(dirfd(dir), &st) == 0 && snap.age.isValid() && snap.folder == folder && snap.dev == st.st_dev
+        && snap.ino == st.st_ino && snap.mtime.tv_sec == st.st_mtim.tv_sec
+        && snap.mtime.tv_nsec == st.st_mtim.tv_nsec && snap.settled && !snap.age.hasExpired(kSnapshotFreshMs)) {
+        closedir(dir);
+        return &snap;
+    }
+    snap.folder = folder;
+    snap.dev = st.st_dev;
+    snap.ino = st.st_ino;
+    snap.mtime = st.st_mtim;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const qint64 sinceChange = (qint64(now.tv_sec) - st.st_mtim.tv_sec) * 1'000'000'000 + (now.tv_nsec - st.st_mtim.tv_nsec);
+    snap.settled = sinceChange > kSettledNs;
+    snap.entries.clear();
     while (const dirent *e = readdir(dir)) {
         if (e->d_name[0] == '.')  // hidden, and "." and ".."
             continue;
         const unsigned char type = e->d_type;
-        const unsigned char plain = want == Want::Files ? DT_REG : DT_DIR;
-        if (type != plain && type != DT_LNK && type != DT_UNKNOWN)
+        if (type != DT_REG && type != DT_DIR && type != DT_LNK && type != DT_UNKNOWN)
             continue;
-        const QString name = QFile::decodeName(e->d_name);
-        visit(name, [&] {
-                if (type == plain)
-                    return true;
-                struct stat st;
-                if (fstatat(dfd, e->d_name, &st, 0) != 0)
-                    return false;  // dangling link or vanished meanwhile
-                return want == Want::Files ? S_ISREG(st.st_mode) : S_ISDIR(st.st_mode);
-            });
+        snap.entries.emplace_back(decodeName(e->d_name), type);
     }
     closedir(dir);
+    snap.age.start();
+    return &snap;
+}
+
+// Entries from d_type: no stat for plain entries. Links and file systems that
+// leave d_type unknown get a stat that follows the link.
+template <typename Visit>
+bool scan(const QString &folder, Want want, Visit visit)
+{
+    const Snapshot *snap = readFolder(folder);
+    if (!snap)
+        return false;
+    const unsigned char plain = want == Want::Files ? DT_REG : DT_DIR;
+    const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    for (const auto &[name, type] : snap->entries) {
+        if (type != plain && type != DT_LNK && type != DT_UNKNOWN)
+            continue;
+        visit(name, [&] {
+            if (type == plain)
+                return true;
+            struct stat st;
+            if (stat(QFile::encodeName(prefix + name).constData(), &st) != 0)
+                return false;  // dangling link or vanished meanwhile
+            return want == Want::Files ? S_ISREG(st.st_mode) : S_ISDIR(st.st_mode);
+        });
+    }
     return true;
 }
 

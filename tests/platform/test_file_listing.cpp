@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QDir>
 #include <QTemporaryDir>
 
 #include <clocale>
@@ -58,6 +59,7 @@ private slots:
     void capacityCountsTheRest();
     void unreadableFolder();
     void subFoldersListsDirectoriesAndLinks();
+    void aChangedFolderIsReadAfresh();
     void naturalOrder_data();
     void naturalOrder();
     void equalNamesHaveOneFixedOrder();
@@ -219,6 +221,34 @@ void TestFileListing::subFoldersListsDirectoriesAndLinks()
     QCOMPARE(subFolders(d, &readable),
              (QStringList{"Dir1", "dir9", "dir10", "linked", QString::fromUtf8("写真")}));
     QVERIFY(readable);
+}
+
+// Opening a folder lists it twice from one reading; whatever changed in between
+// must still show in the next listing.
+void TestFileListing::aChangedFolderIsReadAfresh()
+{
+    QTemporaryDir tmp;
+    const QString d = tmp.path();
+    const FilePattern pictures(QStringLiteral("*.jpg"));
+    touch(d + "/a.jpg");
+    QDir(d).mkdir("sub");
+    QCOMPARE(subFolders(d), QStringList{"sub"});
+    QCOMPARE(scanFolder(d, pictures).names, QStringList{"a.jpg"});
+    touch(d + "/b.jpg");
+    QCOMPARE(scanFolder(d, pictures).names, (QStringList{"a.jpg", "b.jpg"}));
+    QFile::remove(d + "/a.jpg");
+    QCOMPARE(scanFolder(d, pictures).names, QStringList{"b.jpg"});
+    QDir(d).rmdir("sub");
+    QCOMPARE(subFolders(d), QStringList{});
+    // Another folder at the same path (renamed away, a new one made).
+    QVERIFY(QDir().rename(d, d + "-old"));
+    QVERIFY(QDir().mkdir(d));
+    touch(d + "/c.jpg");
+    QCOMPARE(scanFolder(d, pictures).names, QStringList{"c.jpg"});
+    QDir(d + "-old").removeRecursively();
+    // Non-ASCII names come through the reading intact.
+    touch(d + QStringLiteral("/写真.jpg"));
+    QCOMPARE(scanFolder(d, pictures).names, (QStringList{"c.jpg", QStringLiteral("写真.jpg")}));
 }
 
 void TestFileListing::naturalOrder_data()
