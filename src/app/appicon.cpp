@@ -1,5 +1,7 @@
 #include "app/appicon.h"
 
+#include <QPixmap>
+
 // The resources live in a static library: nothing registers them until asked.
 static void registerResources()
 {
@@ -14,8 +16,10 @@ namespace pel {
 
 QIcon appIcon()
 {
-    registerResources();
-    return QIcon(QStringLiteral(":/icon.png"));
+    // From the picture, not the file name: a name makes Qt look for icon-engine
+    // plugins first, which costs the start-up more than the icon itself.
+    static const QIcon icon(QPixmap::fromImage(appIconImage()));
+    return icon;
 }
 
 QImage appIconImage()

@@ -71,11 +71,7 @@ QMargins KitForm::frameMargins(Border border)
 {
     auto &known = g_frames[static_cast<size_t>(border)];
     if (!known) {
-        // Like the real windows: a window manager frames a fixed-size window without
-        // resize handles.
-        QWidget probe(nullptr, flagsFor(border));
-        probe.setFixedSize(200, 100);
-        known = probeFrameMargins(probe).value_or(QMargins());
+        known = probeFrameMargins(flagsFor(border)).value_or(QMargins());
     }
     return *known;
 }

@@ -6,6 +6,7 @@
 #include <QThread>
 #include <QWidget>
 #include <QWindow>
+#include <memory>
 #include <xcb/xcb.h>
 
 namespace pel::kit {
@@ -71,26 +72,31 @@ std::optional<QMargins> currentFrameMargins(QWidget &shown)
     return readExtents(c, static_cast<xcb_window_t>(shown.winId()), atom(c, "_NET_FRAME_EXTENTS"));
 }
 
-std::optional<QMargins> probeFrameMargins(QWidget &probe)
+std::optional<QMargins> probeFrameMargins(Qt::WindowFlags flags)
 {
-    probe.winId();
-    QWindow *win = probe.windowHandle();
-    if (!win)
-        return std::nullopt;
+    // Like the real windows: a window manager frames a fixed-size window without
+    // resize handles.
+    auto makeProbe = [flags] {
+        auto probe = std::make_unique<QWidget>(nullptr, flags);
+        probe->setFixedSize(200, 100);
+        probe->winId();
+        return probe;
+    };
     if (QGuiApplication::platformName() != QLatin1String("xcb")) {
-        const QMargins m = win->frameMargins();
-        return m;
+        const auto probe = makeProbe();
+        QWindow *win = probe->windowHandle();
+        return win ? std::optional<QMargins>(win->frameMargins()) : std::nullopt;
     }
 
-    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t *c = x11 ? x11->connection() : nullptr;
+    xcb_connection_t *c = x11Connection();
     if (!c)
         return std::nullopt;
-    xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    if (!screen || !windowManagerRuns(c, screen->root))
-        return QMargins();   // nothing draws a frame
+    const xcb_window_t root = rootOf(c);
+    if (!windowManagerRuns(c, root))
+        return QMargins();   // nothing draws a frame; no probe window needed
 
-    const auto w = static_cast<xcb_window_t>(probe.winId());
+    const auto probe = makeProbe();
+    const auto w = static_cast<xcb_window_t>(probe->winId());
     const xcb_atom_t request = atom(c, "_NET_REQUEST_FRAME_EXTENTS");
     const xcb_atom_t extents = atom(c, "_NET_FRAME_EXTENTS");
     xcb_client_message_event_t ev{};
@@ -98,7 +104,7 @@ std::optional<QMargins> probeFrameMargins(QWidget &probe)
     ev.format = 32;
     ev.window = w;
     ev.type = request;
-    xcb_send_event(c, 0, screen->root,
+    xcb_send_event(c, 0, root,
                    XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
                    reinterpret_cast<const char *>(&ev));
     xcb_flush(c);
