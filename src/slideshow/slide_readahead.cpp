@@ -5,6 +5,8 @@
 
 #include <QFileInfo>
 
+#include <system_error>
+
 namespace pel {
 
 QSizeF slideSize(QSizeF natural, QSizeF screen)
@@ -64,14 +66,23 @@ void SlideReadAhead::start(const QString &path, QSizeF screen)
     m_stamp = stampOf(path);
     // Metafiles are drawn with fonts, which belong to the user-interface thread; a
     // worker only opens them (their drawing is fast).
-    m_future = std::async(std::launch::async, [path, screen] { return prepare(path, screen); });
+    try {
+        m_future = std::async(std::launch::async, [path, screen] { return prepare(path, screen); });
+    } catch (const std::system_error &) {
+        m_future = {};   // no thread to be had: the tick decodes the picture itself
+    }
 }
 
 std::optional<SlideReadAhead::Slide> SlideReadAhead::take(const QString &path, QSizeF screen)
 {
     if (!m_future.valid())
         return std::nullopt;
-    Slide s = m_future.get();   // leaves the future empty
+    Slide s;
+    try {
+        s = m_future.get();   // leaves the future empty
+    } catch (...) {
+        return std::nullopt;   // the worker failed (out of memory): decode at the tick instead
+    }
     if (path != m_path || screen != m_screen || stampOf(path) != m_stamp)
         return std::nullopt;
     return s;
