@@ -98,8 +98,9 @@ void checkListed(benchmark::State &state, pel::Form1 &f)
 // iterations is fixed instead of grown until a minimum time is reached.
 constexpr int kIterations = 15;
 
-// The whole step the user waits for: new folder chosen -> List1 painted.
-void BM_FolderChangeToList1Painted(benchmark::State &state)
+// Times the change from the small folder to the big one, then `paint` (if any).
+template <typename Paint>
+void timeFolderChange(benchmark::State &state, Paint paint)
 {
     pel::Form1 &f = mainWindow();
     for (auto _ : state) {
@@ -107,10 +108,16 @@ void BM_FolderChangeToList1Painted(benchmark::State &state)
         QElapsedTimer t;
         t.start();
         openFolder(f, folders().big);
-        f.List1->repaint();
+        paint(f);
         state.SetIterationTime(t.nsecsElapsed() / 1e9);
     }
     checkListed(state, f);
+}
+
+// The whole step the user waits for: new folder chosen -> List1 painted.
+void BM_FolderChangeToList1Painted(benchmark::State &state)
+{
+    timeFolderChange(state, [](pel::Form1 &f) { f.List1->repaint(); });
 }
 BENCHMARK(BM_FolderChangeToList1Painted)->UseManualTime()->Iterations(kIterations)->Unit(benchmark::kMillisecond);
 
@@ -118,31 +125,14 @@ BENCHMARK(BM_FolderChangeToList1Painted)->UseManualTime()->Iterations(kIteration
 // (folder list, file list) painted, not List1 alone.
 void BM_FolderChangeToWindowPainted(benchmark::State &state)
 {
-    pel::Form1 &f = mainWindow();
-    for (auto _ : state) {
-        backToSmall(f);
-        QElapsedTimer t;
-        t.start();
-        openFolder(f, folders().big);
-        f.repaint();
-        state.SetIterationTime(t.nsecsElapsed() / 1e9);
-    }
-    checkListed(state, f);
+    timeFolderChange(state, [](pel::Form1 &f) { f.repaint(); });
 }
 BENCHMARK(BM_FolderChangeToWindowPainted)->UseManualTime()->Iterations(kIterations)->Unit(benchmark::kMillisecond);
 
 // The folder change alone (folder list refilled, scan, sort, List1 model reset), no paint.
 void BM_FolderChangeOnly(benchmark::State &state)
 {
-    pel::Form1 &f = mainWindow();
-    for (auto _ : state) {
-        backToSmall(f);
-        QElapsedTimer t;
-        t.start();
-        openFolder(f, folders().big);
-        state.SetIterationTime(t.nsecsElapsed() / 1e9);
-    }
-    checkListed(state, f);
+    timeFolderChange(state, [](pel::Form1 &) {});
 }
 BENCHMARK(BM_FolderChangeOnly)->UseManualTime()->Iterations(kIterations)->Unit(benchmark::kMillisecond);
 

@@ -4,6 +4,7 @@
 //   bench_picture --preview FILE  one preview (267 x 200) in a fresh process, for /usr/bin/time -v
 //   bench_picture --qt FILE       the same through a full Qt decode and QImage::scaled
 //   bench_picture --idle          start and stop (the baseline for peak memory)
+#include "photo.h"
 #include "platform/picture/picture.h"
 
 #include <QCoreApplication>
@@ -21,8 +22,6 @@
 #include <random>
 #include <sys/resource.h>
 #include <vector>
-// jpeglib.h needs size_t and FILE first.
-#include <jpeglib.h>
 
 namespace {
 
@@ -41,53 +40,9 @@ const Spec kSpecs[] = {
     {"24mp.bmp", 6000, 4000, false, true},
 };
 
-// A photo-like row: smooth shapes with strong grain, so it compresses like a
-// photograph (about 3 bits a pixel at quality 90, as camera files do).
-void fillRow(std::vector<uchar> &rgb, int y, int width, int height, std::mt19937 &rng)
-{
-    auto grain = [&rng] { return int(rng() % 41) - 20; };
-    const double fy = double(y) / height;
-    for (int x = 0; x < width; ++x) {
-        const double fx = double(x) / width;
-        const double a = std::sin(fx * 17.0 + std::cos(fy * 9.0) * 3.0);
-        const double b = std::cos(fy * 23.0 - fx * 5.0);
-        auto clamp = [](double v) { return uchar(std::min(255.0, std::max(0.0, v))); };
-        rgb[3 * x + 0] = clamp(128 + 90 * a + grain());
-        rgb[3 * x + 1] = clamp(110 + 70 * b * a + grain());
-        rgb[3 * x + 2] = clamp(90 + 60 * b + grain());
-    }
-}
-
 bool writeJpeg(const QString &path, const Spec &s)
 {
-    std::FILE *f = std::fopen(QFile::encodeName(path).constData(), "wb");
-    if (!f)
-        return false;
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    jpeg_stdio_dest(&c, f);
-    c.image_width = JDIMENSION(s.width);
-    c.image_height = JDIMENSION(s.height);
-    c.input_components = 3;
-    c.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 90, TRUE);
-    if (s.progressive)
-        jpeg_simple_progression(&c);
-    jpeg_start_compress(&c, TRUE);
-    std::vector<uchar> row(std::size_t(s.width) * 3);
-    std::mt19937 rng(7);
-    while (c.next_scanline < c.image_height) {
-        fillRow(row, int(c.next_scanline), s.width, s.height, rng);
-        JSAMPROW r = row.data();
-        jpeg_write_scanlines(&c, &r, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    std::fclose(f);
-    return true;
+    return bench::writePhotoJpeg(path, s.width, s.height, s.progressive);
 }
 
 bool writeBmp(const QString &path, const Spec &s)
@@ -113,7 +68,7 @@ bool writeBmp(const QString &path, const Spec &s)
     std::vector<uchar> rgb(std::size_t(s.width) * 3), bgr(stride, 0);
     std::mt19937 rng(7);
     for (int y = s.height - 1; y >= 0; --y) {
-        fillRow(rgb, y, s.width, s.height, rng);
+        bench::fillRow(rgb, y, s.width, s.height, rng);
         for (int x = 0; x < s.width; ++x) {
             bgr[3 * x] = rgb[3 * x + 2];
             bgr[3 * x + 1] = rgb[3 * x + 1];

@@ -11,6 +11,8 @@
 //   bench_viewer --preview-times FILE       the 267 x 200 preview three times in one fresh
 //                                           process: what the first one costs extra
 // PEL_BENCH_DIR keeps the pictures between runs (writing 100 MP takes a while).
+#include "photo.h"
+
 #include "app/Form1.h"
 #include "app/Forms.h"
 #include "app/Module1.h"
@@ -39,53 +41,11 @@
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
-// jpeglib.h needs size_t and FILE first.
-#include <jpeglib.h>
 
 namespace {
 
 const char *const kActual = "actual_2000x1500.jpg";
 const char *const kHuge = "huge_12000x8400.jpg";
-
-// Smooth shapes under strong grain: compresses (and decodes) like a photograph.
-bool writeJpeg(const QString &path, int width, int height)
-{
-    std::FILE *f = std::fopen(QFile::encodeName(path).constData(), "wb");
-    if (!f)
-        return false;
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    jpeg_stdio_dest(&c, f);
-    c.image_width = JDIMENSION(width);
-    c.image_height = JDIMENSION(height);
-    c.input_components = 3;
-    c.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 90, TRUE);
-    jpeg_start_compress(&c, TRUE);
-    std::vector<JSAMPLE> row(std::size_t(width) * 3);
-    std::mt19937 rng(11);
-    auto clamp = [](int v) { return JSAMPLE(std::min(255, std::max(0, v))); };
-    while (c.next_scanline < c.image_height) {
-        const double fy = double(c.next_scanline) / height;
-        for (int x = 0; x < width; ++x) {
-            const double fx = double(x) / width;
-            const double a = std::sin(fx * 13.0 + fy * 7.0), b = std::cos(fy * 19.0 - fx * 3.0);
-            const int g = int(rng() % 41) - 20;
-            row[3 * x] = clamp(int(128 + 90 * a) + g);
-            row[3 * x + 1] = clamp(int(110 + 70 * a * b) + g);
-            row[3 * x + 2] = clamp(int(90 + 60 * b) - g);
-        }
-        JSAMPROW r = row.data();
-        jpeg_write_scanlines(&c, &r, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    std::fclose(f);
-    return true;
-}
 
 bool makePictures(const QString &dir)
 {
@@ -99,7 +59,7 @@ bool makePictures(const QString &dir)
         if (QFile::exists(path))
             continue;
         std::fprintf(stderr, "writing %s\n", qPrintable(path));
-        if (!writeJpeg(path, p.w, p.h))
+        if (!bench::writePhotoJpeg(path, p.w, p.h))
             return false;
     }
     return true;
