@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QHash>
 #include <QtGui/qguiapplication_platform.h>
 #include <QThread>
 #include <QWidget>
@@ -12,11 +13,19 @@
 namespace pel::kit {
 namespace {
 
+// Atoms never change for a connection; the frame is read on every move of a
+// window, so each name is asked of the server once.
 xcb_atom_t atom(xcb_connection_t *c, const char *name)
 {
+    static QHash<QByteArray, xcb_atom_t> known;
+    const QByteArray key(name);
+    if (auto it = known.constFind(key); it != known.constEnd())
+        return *it;
     xcb_intern_atom_reply_t *r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
     const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
     free(r);
+    if (a != XCB_ATOM_NONE)
+        known.insert(key, a);
     return a;
 }
 
