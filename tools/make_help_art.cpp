@@ -1,7 +1,8 @@
 // Paints the background photographs of the quick manual and the version window:
 //   resources/form4.jpg  640 x 480, a misty lake at dawn, light and low in contrast
 //                        so red, black and blue text stays readable over it;
-//   resources/form3.jpg  320 x 240, a night sky over dark hills, for white and red text.
+//   resources/form3.jpg  320 x 240, a night sky over dark hills, for white and red text
+//                        (the window shows its top 292 x 195 pixels, hills included).
 // Everything is computed from fixed numbers (no random generator, no input files),
 // so the pictures come out the same on every run.
 //
@@ -157,7 +158,7 @@ QImage nightSky(int w, int h)
             const double d = (fy - (0.95 - 0.9 * fx)) / 0.16;
             const double band = std::exp(-d * d) * fbm(fx * 7.0, fy * 7.0, 5, 5);
             c = mix(c, Rgb{92, 96, 150}, band * 0.55);
-            c = mix(c, glowCol, std::exp(-std::pow((fy - 0.80) / 0.12, 2.0)) * 0.35);
+            c = mix(c, glowCol, std::exp(-std::pow((fy - 0.70) / 0.12, 2.0)) * 0.35);
             // Stars: a few bright, many faint.
             const double s = rand01(x, y, 131);
             if (s > 0.9955) {
@@ -165,10 +166,10 @@ QImage nightSky(int w, int h)
                 c = mix(c, Rgb{235, 238, 255}, bright);
             }
             // Two ranges of hills, black against the sky.
-            const double far = ridge(fx, 0.80, 0.07, 2.6, 151);
+            const double far = ridge(fx, 0.71, 0.06, 2.6, 151);
             if (fy > far)
                 c = mix(Rgb{28, 24, 48}, Rgb{18, 16, 34}, (fy - far) * 4.0);
-            const double near = ridge(fx + 5.1, 0.89, 0.06, 3.4, 163);
+            const double near = ridge(fx + 5.1, 0.78, 0.05, 3.4, 163);
             if (fy > near)
                 c = Rgb{8, 8, 18};
             line[x] = toRgb(c, (rand01(x, y, 173) - 0.5) * 4.0);

@@ -54,6 +54,10 @@ QStringList SearchPlaces::folders() const
                                                 : absoluteEntries(dataDirs);
     for (const QString &d : dirs)
         add(d + QLatin1Char('/') + kFolder);
+    // Installed under a prefix the data folders do not name (/opt/pelorinax, say):
+    // the data folder beside the executable's.
+    if (!exeDir.isEmpty())
+        add(exeDir + QStringLiteral("/../share/") + kFolder);
     return out;
 }
 

@@ -6,7 +6,8 @@
 // document's extension (pelorinax.hlp -> pelorinax.html):
 //   1. the folder of the executable (the document is copied there at build time),
 //   2. $XDG_DATA_HOME/pelorinax (default ~/.local/share/pelorinax),
-//   3. each of $XDG_DATA_DIRS under pelorinax/ (default /usr/local/share, /usr/share).
+//   3. each of $XDG_DATA_DIRS under pelorinax/ (default /usr/local/share, /usr/share),
+//   4. ../share/pelorinax from the executable's folder (an install under any prefix).
 // A document that cannot be found is reported in the viewer's own window.
 #include <QPointer>
 #include <QString>

@@ -49,11 +49,11 @@ private slots:
     {
         const QString h = tmp().path();
         QCOMPARE(places().folders(), (QStringList{h + "/exe", h + "/datahome/pelorinax", h + "/d1/pelorinax",
-                                                  h + "/d2/pelorinax"}));
+                                                  h + "/d2/pelorinax", h + "/share/pelorinax"}));
         // Unset or empty: the defaults; a relative XDG_DATA_HOME is no folder at all.
         const SearchPlaces unset{"/opt/p/bin", "", "", "/home/u"};
         const QStringList defaults{"/opt/p/bin", "/home/u/.local/share/pelorinax", "/usr/local/share/pelorinax",
-                                   "/usr/share/pelorinax"};
+                                   "/usr/share/pelorinax", "/opt/p/share/pelorinax"};
         QCOMPARE(unset.folders(), defaults);
         QCOMPARE((SearchPlaces{"/opt/p/bin", "share", "", "/home/u"}.folders()), defaults);
         // A variable set to nothing but relative entries leaves no system folder.
@@ -67,10 +67,11 @@ private slots:
         setSearchPlacesOverride(p);
         QVERIFY(findDocument("pelorinax.hlp", p).isEmpty());
         // A folder of that name is not a document.
-        folder("d2/pelorinax/pelorinax.html");
+        folder("d1/pelorinax/pelorinax.html/");
         QVERIFY(findDocument("pelorinax.hlp", p).isEmpty());
+        QDir(tmp().filePath("d1/pelorinax/pelorinax.html")).removeRecursively();
         // Filled from the last place to the first, each new one takes over.
-        const char *order[] = {"d1/pelorinax", "datahome/pelorinax", "exe"};
+        const char *order[] = {"share/pelorinax", "d2/pelorinax", "d1/pelorinax", "datahome/pelorinax", "exe"};
         for (const char *rel : order) {
             writeDocument(folder(rel), rel);
             const QString expected = QDir(tmp().filePath(rel)).filePath("pelorinax.html");
