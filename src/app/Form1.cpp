@@ -3,6 +3,7 @@
 #include "app/Forms.h"
 #include "platform/drives.h"
 #include "platform/fonts.h"
+#include "platform/help_viewer.h"
 #include "platform/screen.h"
 #include "platform/twips.h"
 #include "viewer/Form2.h"
@@ -125,6 +126,9 @@ void Form1::wire()
     for (int i = 0; i < 6; ++i)
         connect(s_time[i], &QAction::triggered, this, [this, i]() { s_time_Click(i); });
     connect(jyun_disp, &QAction::triggered, this, &Form1::jyun_disp_Click);
+    connect(how_to, &QAction::triggered, this, &Form1::how_to_Click);
+    connect(howtouse, &QAction::triggered, this, &Form1::howtouse_Click);
+    connect(ver, &QAction::triggered, this, &Form1::ver_Click);
 
     for (kit::CommandButton *b : {Command1, Command2, Command3, Command4})
         connect(b, &kit::CommandButton::GotFocus, this, &Form1::buttons_GotFocus);
@@ -196,7 +200,9 @@ void Form1::shutdown()
     Timer1->stop();
     Forms::unload1();
     Forms::unload2();
-    // Form3 and Form4 join here when they exist.
+    Forms::unload3();
+    Forms::unload4();
+    help::closeViewer();
     QCoreApplication::quit();
 }
 

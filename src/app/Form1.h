@@ -7,6 +7,7 @@
 //   browse/form1_preview.cpp    the preview box
 //   viewer/form1_viewer.cpp     actual-size display, copy and erase
 //   slideshow/form1_slideshow.cpp  interval menu, slideshow and sequential display
+//   help/form1_help.cpp         the help menu's items
 #include "app/Module1.h"
 #include "platform/kit/KitForm.h"
 #include "platform/kit/canvas.h"
@@ -109,6 +110,11 @@ public:
     bool disp_slide();   // false when the file cannot be shown
     // "スライドショー　" + the interval in seconds as the shortest decimal + "sec".
     static QString intervalCaption(Integer ms);
+
+    // ---- help ----
+    void how_to_Click();
+    void howtouse_Click();
+    void ver_Click();
 
 protected:
     void Form_QueryUnload() override;

@@ -1,6 +1,8 @@
 #include "app/Forms.h"
 
 #include "app/Form1.h"
+#include "help/Form3.h"
+#include "help/Form4.h"
 #include "viewer/Form2.h"
 
 #include <QPointer>
@@ -9,6 +11,8 @@ namespace pel {
 namespace {
 QPointer<Form1> g_form1;
 QPointer<Form2> g_form2;
+QPointer<Form3> g_form3;
+QPointer<Form4> g_form4;
 
 template <class F>
 bool loaded(const QPointer<F> &p)
@@ -35,8 +39,28 @@ Form2 &Forms::form2()
     return *g_form2;
 }
 
+Form3 &Forms::form3()
+{
+    if (!loaded(g_form3)) {
+        g_form3 = new Form3();
+        g_form3->Form_Load();
+    }
+    return *g_form3;
+}
+
+Form4 &Forms::form4()
+{
+    if (!loaded(g_form4)) {
+        g_form4 = new Form4();
+        g_form4->Form_Load();
+    }
+    return *g_form4;
+}
+
 bool Forms::isLoaded1() { return loaded(g_form1); }
 bool Forms::isLoaded2() { return loaded(g_form2); }
+bool Forms::isLoaded3() { return loaded(g_form3); }
+bool Forms::isLoaded4() { return loaded(g_form4); }
 
 void Forms::unload1()
 {
@@ -50,11 +74,26 @@ void Forms::unload2()
         g_form2->Unload();
 }
 
+void Forms::unload3()
+{
+    if (loaded(g_form3))
+        g_form3->Unload();
+}
+
+void Forms::unload4()
+{
+    if (loaded(g_form4))
+        g_form4->Unload();
+}
+
 void Forms::unloadAll()
 {
+    unload4();
+    unload3();
     unload2();
     unload1();
-    for (auto *p : {static_cast<QWidget *>(g_form1.data()), static_cast<QWidget *>(g_form2.data())})
+    for (auto *p : {static_cast<QWidget *>(g_form1.data()), static_cast<QWidget *>(g_form2.data()),
+                    static_cast<QWidget *>(g_form3.data()), static_cast<QWidget *>(g_form4.data())})
         delete p;
 }
 

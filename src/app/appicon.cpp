@@ -22,10 +22,12 @@ QIcon appIcon()
     return icon;
 }
 
-QImage appIconImage()
+QImage appIconImage() { return storedImage(QStringLiteral(":/icon.png")); }
+
+QImage storedImage(const QString &path)
 {
     registerResources();
-    return QImage(QStringLiteral(":/icon.png"));
+    return QImage(path);
 }
 
 }  // namespace pel

@@ -1,5 +1,6 @@
 #pragma once
-// The application icon, from the resources linked into the program.
+// The application icon and the pictures stored with the windows, from the
+// resources linked into the program.
 #include <QIcon>
 #include <QImage>
 
@@ -7,5 +8,7 @@ namespace pel {
 
 QIcon appIcon();
 QImage appIconImage();
+// A picture of the resources by its path there, e.g. ":/form4.jpg".
+QImage storedImage(const QString &path);
 
 }  // namespace pel

@@ -263,7 +263,10 @@ bool KitForm::eventFilter(QObject *watched, QEvent *e)
 {
     if (watched == m_client && e->type() == QEvent::MouseButtonRelease) {
         auto *me = static_cast<QMouseEvent *>(e);
-        if (me->button() == Qt::LeftButton && m_client->rect().contains(me->position().toPoint()))
+        const QPoint at = me->position().toPoint();
+        // Labels and pictures let their clicks through to the client; a click on
+        // a control is not a click on the background.
+        if (me->button() == Qt::LeftButton && m_client->rect().contains(at) && !m_client->childAt(at))
             Form_Click();
         return false;
     }

@@ -92,7 +92,7 @@ protected:
     virtual void Form_QueryUnload() {}
     virtual void Form_KeyDown(int keyCode, int shift) { Q_UNUSED(keyCode) Q_UNUSED(shift) }
     virtual void Form_KeyUp(int keyCode, int shift) { Q_UNUSED(keyCode) Q_UNUSED(shift) }
-    virtual void Form_Click() {}
+    virtual void Form_Click() {}   // the client area outside the controls
 
     void closeEvent(QCloseEvent *e) override;
     bool event(QEvent *e) override;

@@ -3,6 +3,7 @@
 #include "platform/picture/picture.h"
 #include "platform/twips.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -42,6 +43,16 @@ void CommandButton::focusInEvent(QFocusEvent *e)
 {
     QPushButton::focusInEvent(e);
     emit GotFocus();
+}
+
+void CommandButton::keyPressEvent(QKeyEvent *e)
+{
+    if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && !e->isAutoRepeat()) {
+        e->accept();
+        click();
+        return;
+    }
+    QPushButton::keyPressEvent(e);
 }
 
 // ---- Label -------------------------------------------------------------------

@@ -48,7 +48,8 @@ protected:
     QRectF m_tw;
 };
 
-// A push button with a face colour and a got-focus event.
+// A push button with a face colour and a got-focus event. Enter clicks the
+// focused button (as Space does); no button is a window-wide default.
 class CommandButton : public Twips<QPushButton> {
     Q_OBJECT
 public:
@@ -58,6 +59,7 @@ signals:
     void GotFocus();
 protected:
     void focusInEvent(QFocusEvent *e) override;
+    void keyPressEvent(QKeyEvent *e) override;
 };
 
 class Label : public Twips<QLabel> {
