@@ -1,6 +1,7 @@
 #include "app/Forms.h"
 
 #include "app/Form1.h"
+#include "fileops/Form5.h"
 #include "viewer/Form2.h"
 
 #include <QPointer>
@@ -9,6 +10,7 @@ namespace pel {
 namespace {
 QPointer<Form1> g_form1;
 QPointer<Form2> g_form2;
+QPointer<Form5> g_form5;
 
 template <class F>
 bool loaded(const QPointer<F> &p)
@@ -35,8 +37,18 @@ Form2 &Forms::form2()
     return *g_form2;
 }
 
+Form5 &Forms::form5()
+{
+    if (!loaded(g_form5)) {
+        g_form5 = new Form5();
+        g_form5->Form_Load();
+    }
+    return *g_form5;
+}
+
 bool Forms::isLoaded1() { return loaded(g_form1); }
 bool Forms::isLoaded2() { return loaded(g_form2); }
+bool Forms::isLoaded5() { return loaded(g_form5); }
 
 void Forms::unload1()
 {
@@ -50,11 +62,19 @@ void Forms::unload2()
         g_form2->Unload();
 }
 
+void Forms::unload5()
+{
+    if (loaded(g_form5))
+        g_form5->Unload();
+}
+
 void Forms::unloadAll()
 {
+    unload5();
     unload2();
     unload1();
-    for (auto *p : {static_cast<QWidget *>(g_form1.data()), static_cast<QWidget *>(g_form2.data())})
+    for (auto *p : {static_cast<QWidget *>(g_form1.data()), static_cast<QWidget *>(g_form2.data()),
+                    static_cast<QWidget *>(g_form5.data())})
         delete p;
 }
 

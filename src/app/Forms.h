@@ -5,16 +5,20 @@ namespace pel {
 
 class Form1;
 class Form2;
+class Form5;
 
 struct Forms {
     // Creates (and loads) the window when it is not loaded.
     static Form1 &form1();
     static Form2 &form2();
+    static Form5 &form5();   // the rename dialog, created afresh for each rename
     static bool isLoaded1();
     static bool isLoaded2();
+    static bool isLoaded5();
     // Unloads the window if it is loaded (its query-unload handler runs).
     static void unload1();
     static void unload2();
+    static void unload5();
     // Tests: drop every window at once.
     static void unloadAll();
 };
