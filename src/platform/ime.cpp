@@ -14,6 +14,7 @@ namespace {
 
 QStringList g_requests;
 const char *const kModeProperty = "pel_ime_mode";
+const char *const kWatchedProperty = "pel_ime_watched";
 
 const QString kService = QStringLiteral("org.fcitx.Fcitx5");
 
@@ -83,8 +84,10 @@ void setMode(QWidget *box, int m)
     }
     box->setInputMethodHints(hints);   // updates the input method while the box has the focus
 
-    if (!box->findChild<FocusWatch *>(QString(), Qt::FindDirectChildrenOnly))
+    if (!box->property(kWatchedProperty).toBool()) {
+        box->setProperty(kWatchedProperty, true);
         box->installEventFilter(new FocusWatch(box));
+    }
     if (box->hasFocus())
         askFramework(m);
 }
