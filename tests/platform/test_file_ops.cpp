@@ -150,26 +150,6 @@ private slots:
         QVERIFY(!QDir(dataHome() + "/Trash/files").exists() || QDir(dataHome() + "/Trash/files").isEmpty());
     }
 
-    void renameRefusesBadNames_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::newRow("empty") << QString();
-        QTest::newRow("dot") << ".";
-        QTest::newRow("dot dot") << "..";
-        QTest::newRow("slash") << "sub/b.jpg";
-        QTest::newRow("nul") << QString("a") + QChar(0) + "b.jpg";
-        QTest::newRow("256 bytes") << QString(85, QChar(0x3042)) + "a";   // 85 x 3 bytes + 1
-    }
-    void renameRefusesBadNames()
-    {
-        QFETCH(QString, name);
-        write(at("a.jpg"), "keep");
-        const fileops::Result r = fileops::rename(m_folder, "a.jpg", name);
-        QCOMPARE(r.status, Status::BadName);
-        QVERIFY(!r.reason.isEmpty());
-        QCOMPARE(entries(), QStringList{"a.jpg"});
-    }
-
     void renameTakesTheLongestNameAndNoTakenOne()
     {
         write(at("a.jpg"), "keep");
@@ -187,6 +167,7 @@ private slots:
         QVERIFY(QFileInfo(at("dangling")).isSymLink());
 
         const QString longest = QString(85, QChar(0x3042));   // 255 bytes
+        QCOMPARE(fileops::rename(m_folder, "a.jpg", longest + "a").status, Status::BadName);
         QVERIFY(fileops::rename(m_folder, "a.jpg", longest).ok());
         QCOMPARE(read(at(longest)), QByteArray("keep"));
         QCOMPARE(fileops::rename(m_folder, "a.jpg", "b.jpg").status, Status::Gone);
