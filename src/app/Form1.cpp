@@ -145,7 +145,7 @@ void Form1::wire()
     connect(Dir1, &kit::DirListBox::GotFocus, this, &Form1::Dir1_GotFocus);
     kit::onKeyDown(Dir1, [this](int k, int s) { Dir1_KeyDown(k, s); });
     kit::onKeyDown(Drive1, [this](int k, int s) { Drive1_KeyDown(k, s); });
-    kit::onKeyDown(List1, [this](int k, int s) { List1_KeyDown(k, s); });
+    kit::onKeyDown(List1, [this](kit::KeyDown &k) { List1_KeyDown(k); });
 
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
 }

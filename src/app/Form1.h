@@ -8,6 +8,7 @@
 //   viewer/form1_viewer.cpp     actual-size display, copy and erase
 //   slideshow/form1_slideshow.cpp  interval menu, slideshow and sequential display
 //   help/form1_help.cpp         the help menu's items
+//   fileops/form1_fileops.cpp   the delete and rename keys of the file list
 #include "app/Module1.h"
 #include "platform/kit/KitForm.h"
 #include "platform/kit/canvas.h"
@@ -89,7 +90,7 @@ public:
     void Dir1_GotFocus();
     void Dir1_KeyDown(int keyCode, int shift);
     void Drive1_KeyDown(int keyCode, int shift);
-    void List1_KeyDown(int keyCode, int shift);
+    void List1_KeyDown(kit::KeyDown &key);
     QString fullPath(const QString &name) const;   // File1.Path, the separator, name
 
     // ---- preview ----
@@ -100,6 +101,11 @@ public:
     void Command2_Click();
     void Command3_Click();
     void park();   // the top-left corner while the viewer shows
+
+    // ---- file operations: the D and R branches of List1's key-down ----
+    void List1_FileKeys(kit::KeyDown &key);   // the guard, then the two steps
+    void List1_Delete(int keyCode);
+    void List1_Rename(int keyCode);
 
     // ---- slideshow ----
     void s_time_Click(int item);   // item 0..5 for s_time1..s_time6

@@ -93,11 +93,11 @@ void Form1::Drive1_KeyDown(int keyCode, int)
         Dir1->setFocus(Qt::OtherFocusReason);
 }
 
-void Form1::List1_KeyDown(int keyCode, int)
+void Form1::List1_KeyDown(kit::KeyDown &key)
 {
-    if (keyCode == 39)
+    if (key.keyCode == 39)
         Dir1->setFocus(Qt::OtherFocusReason);
-    // The delete (D) and rename (R) keys hook in here.
+    List1_FileKeys(key);   // delete (D) and rename (R)
 }
 
 }  // namespace pel

@@ -49,9 +49,11 @@ int MsgBox(const QString &prompt, int buttons, const QString &title)
         mb.setIcon(QMessageBox::Critical);
     else if ((buttons & 0x70) == vbQuestion)
         mb.setIcon(QMessageBox::Question);
+    else if ((buttons & 0x70) == vbExclamation)
+        mb.setIcon(QMessageBox::Warning);
     if (yesNo) {
         mb.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        mb.setDefaultButton(QMessageBox::Yes);
+        mb.setDefaultButton((buttons & 0x300) == vbDefaultButton2 ? QMessageBox::No : QMessageBox::Yes);
         mb.button(QMessageBox::Yes)->setText(QStringLiteral("はい(&Y)"));
         mb.button(QMessageBox::No)->setText(QStringLiteral("いいえ(&N)"));
     } else {

@@ -1,14 +1,15 @@
 #pragma once
 // Message boxes with the button values the windows use (0 OK, 16 OK with the stop
-// icon, 36 Yes/No with the question icon). Tests script the answers instead of
-// running a modal loop, and read back what would have been shown.
+// icon, 36 Yes/No with the question icon; 48 the warning icon, 256 the second
+// button as the default). Tests script the answers instead of running a modal
+// loop, and read back what would have been shown.
 #include <QList>
 #include <QString>
 #include <functional>
 
 namespace pel {
 
-enum MsgButtons { vbOKOnly = 0, vbYesNo = 4, vbCritical = 16, vbQuestion = 32 };
+enum MsgButtons { vbOKOnly = 0, vbYesNo = 4, vbCritical = 16, vbQuestion = 32, vbExclamation = 48, vbDefaultButton2 = 256 };
 enum MsgResult { vbOK = 1, vbYes = 6, vbNo = 7 };
 
 // Shows the box modally over the active window and returns the button pressed.

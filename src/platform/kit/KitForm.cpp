@@ -385,4 +385,55 @@ void onKeyDown(QWidget *widget, std::function<void(int, int)> handler)
 {
     widget->installEventFilter(new KeyDownFilter(widget, std::move(handler)));
 }
+
+namespace {
+class HeldKeyFilter : public QObject {
+public:
+    HeldKeyFilter(QObject *parent, std::function<void(KeyDown &)> h) : QObject(parent), m_handler(std::move(h)) {}
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        switch (e->type()) {
+        case QEvent::KeyPress: {
+            auto *ke = static_cast<QKeyEvent *>(e);
+            const int code = keyCode(ke->key());
+            const bool pairOfHeldKey = m_released == code && ke->timestamp() != 0 && m_releaseTime == ke->timestamp();
+            KeyDown k{code, shiftState(ke->modifiers()), ke->isAutoRepeat() || pairOfHeldKey || (code && m_down == code)};
+            // Noted before the handler runs: a handler may open a modal window, which
+            // takes the focus (and the key's release) until it closes.
+            m_down = code;
+            m_released = 0;
+            m_handler(k);
+            return code != 0 && k.keyCode == 0;
+        }
+        case QEvent::KeyRelease: {
+            auto *ke = static_cast<QKeyEvent *>(e);
+            if (!ke->isAutoRepeat()) {
+                m_released = keyCode(ke->key());
+                m_releaseTime = ke->timestamp();
+                if (m_down == m_released)
+                    m_down = 0;
+            }
+            return false;
+        }
+        case QEvent::FocusIn:
+        case QEvent::FocusOut:
+            // A release may have gone to another window meanwhile.
+            m_down = m_released = 0;
+            return false;
+        default:
+            return false;
+        }
+    }
+private:
+    std::function<void(KeyDown &)> m_handler;
+    int m_down = 0;       // pressed here and not released since
+    int m_released = 0;   // the last release, and its time stamp
+    quint64 m_releaseTime = 0;
+};
+}  // namespace
+
+void onKeyDown(QWidget *widget, std::function<void(KeyDown &)> handler)
+{
+    widget->installEventFilter(new HeldKeyFilter(widget, std::move(handler)));
+}
 }  // namespace pel::kit

@@ -133,4 +133,14 @@ namespace pel::kit {
 // Runs `handler(keyCode, shift)` on every key-down of `widget`, before the widget
 // handles the key itself; the key is never swallowed.
 void onKeyDown(QWidget *widget, std::function<void(int, int)> handler);
+
+// A key-down as a handler that needs more than the code sees it.
+struct KeyDown {
+    int keyCode;   // a handler sets it to 0 to keep the key from the control
+    int shift;
+    // The key is held: Qt's auto-repeat mark, a press of a key not released since,
+    // or X11's release and press with one time stamp that Qt left unmarked.
+    bool repeat;
+};
+void onKeyDown(QWidget *widget, std::function<void(KeyDown &)> handler);
 }  // namespace pel::kit

@@ -1,0 +1,145 @@
+#include "fileops/Form5.h"
+
+#include "app/Form1.h"
+#include "app/Forms.h"
+#include "app/Module1.h"
+#include "platform/file_ops.h"
+#include "platform/fonts.h"
+#include "platform/ime.h"
+#include "platform/msgbox.h"
+#include "platform/screen.h"
+#include "platform/twips.h"
+
+namespace pel {
+namespace {
+const QString kTitle = QStringLiteral("ファイル名変更");
+const QString kCrLf = QStringLiteral("\r\n");
+}  // namespace
+
+Form5::Form5() : kit::KitForm(kit::Border::FixedTool)
+{
+    setObjectName(QStringLiteral("Form5"));
+    setCaption(kTitle);
+    setFont(fonts::font(fonts::kGothic, 12));
+    QWidget *c = client();
+
+    Label1 = new kit::Label(QStringLiteral("Label1"), c);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setTextFormat(Qt::PlainText);   // a file name is never markup
+    Label1->Move(240, 120, 2655, 375);
+
+    Text1 = new kit::TextBox(QStringLiteral("Text1"), c);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->Move(240, 600, 2535, 375);
+
+    Command1 = new kit::CommandButton(QStringLiteral("変更"), c);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->Move(240, 1200, 1215, 375);
+    Command2 = new kit::CommandButton(QStringLiteral("キャンセル"), c);
+    Command2->setObjectName(QStringLiteral("Command2"));
+    Command2->Move(1560, 1200, 1215, 375);
+    for (kit::CommandButton *b : {Command1, Command2}) {
+        b->setFont(fonts::font(fonts::kGothic, 9.75, true));
+        // Enter presses the focused button; outside a QDialog this makes no button
+        // the dialog's default.
+        b->setAutoDefault(true);
+    }
+
+    setTabOrder(Text1, Command1);
+    setTabOrder(Command1, Command2);
+    Text1->setFocus(Qt::OtherFocusReason);   // has the focus when the dialog opens
+
+    const QMargins fm = frameMargins(kit::Border::FixedTool);
+    setDesignSize(3015 + twips::fromPixels(fm.left() + fm.right()), 1725 + twips::fromPixels(fm.top() + fm.bottom()));
+    wire();
+}
+
+void Form5::wire()
+{
+    kit::onKeyDown(Text1, [this](int k, int s) { Text1_KeyDown(k, s); });
+    connect(Command1, &QPushButton::clicked, this, &Form5::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form5::Command2_Click);
+}
+
+void Form5::Form_Load()
+{
+    moveTo((screen::widthTwips() - Width()) / 2, (screen::heightTwips() - Height()) / 1.7);
+    if (Module1::ime_flag == 1) {
+        ime::setMode(Text1, ime::On);
+        ime::setMode(Text1, ime::Hiragana);
+    }
+}
+
+void Form5::setEntry(const QString &folder, int index, const QString &name)
+{
+    m_folder = folder;
+    m_index = index;
+    m_name = name;
+}
+
+void Form5::Text1_KeyDown(int keyCode, int)
+{
+    if (keyCode == 13)
+        Command1->setFocus(Qt::OtherFocusReason);
+}
+
+void Form5::Command1_Click()
+{
+    const QString newName = Text1->Text();
+    Form1 &main = Forms::form1();
+    for (int i = 0; i < main.List1->ListCount(); ++i) {
+        if (main.List1->List(i) == newName) {
+            MsgBox(QStringLiteral("同一ファイル名が存在します"), vbOKOnly);
+            Text1->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+
+    const fileops::Result r = fileops::rename(m_folder, m_name, newName);
+    if (!r.ok()) {
+        using fileops::Status;
+        if (r.status == Status::Gone) {
+            // Nothing left to rename: the entry goes, so the list says what the disk holds.
+            MsgBox(m_name + kCrLf + kCrLf + QStringLiteral("が見つかりません。削除されたか、名前が変わっています。"),
+                   vbExclamation, kTitle);
+            const int k = main.List1->List(m_index) == m_name ? m_index : -1;
+            if (k >= 0)
+                main.List1->RemoveItem(k);
+            Forms::unload5();
+            return;
+        }
+        QString text;
+        if (r.status == Status::Taken)
+            text = newName + kCrLf + kCrLf
+                   + QStringLiteral("という名前のファイルかフォルダがすでにあります（一覧に出ないものも含みます）。");
+        else if (r.status == Status::BadName)
+            text = newName + kCrLf + kCrLf + QStringLiteral("この名前は使えません。") + kCrLf + r.reason;
+        else
+            text = m_name + kCrLf + kCrLf + QStringLiteral("の名前を変更できませんでした。") + kCrLf + r.reason;
+        MsgBox(text, r.status == Status::Failed ? vbCritical : vbExclamation, kTitle);
+        Text1->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+
+    // In place of the old entry, which the modal dialog kept where it was.
+    int k = m_index;
+    if (main.List1->List(k) != m_name) {
+        k = -1;
+        for (int i = 0; i < main.List1->ListCount() && k < 0; ++i)
+            if (main.List1->List(i) == m_name)
+                k = i;
+    }
+    if (k >= 0) {
+        main.List1->AddItem(newName, k);
+        main.List1->RemoveItem(k + 1);
+    } else {
+        main.File1->Refresh();   // the list changed under the dialog: read the folder again
+        main.disp_data1();
+    }
+    ime::setMode(Text1, ime::Off);
+    Forms::unload5();
+}
+
+void Form5::Command2_Click() { Forms::unload5(); }
+
+}  // namespace pel

@@ -1,0 +1,35 @@
+#pragma once
+// The rename dialog: the old name, a box for the new one, "変更" and "キャンセル".
+#include "platform/kit/KitForm.h"
+#include "platform/kit/controls.h"
+#include "platform/kit/textbox.h"
+
+namespace pel {
+
+class Form5 : public kit::KitForm {
+    Q_OBJECT
+public:
+    Form5();
+    void Form_Load();
+
+    kit::Label *Label1;
+    kit::TextBox *Text1;
+    kit::CommandButton *Command1;   // "変更"
+    kit::CommandButton *Command2;   // "キャンセル"
+
+    // The entry the rename was confirmed for: its folder, its index in the main
+    // window's file list and its name. The dialog acts on it and nothing else.
+    void setEntry(const QString &folder, int index, const QString &name);
+
+    void Text1_KeyDown(int keyCode, int shift);
+    void Command1_Click();
+    void Command2_Click();
+
+private:
+    void wire();
+    QString m_folder;
+    int m_index = -1;
+    QString m_name;
+};
+
+}  // namespace pel

@@ -1,0 +1,365 @@
+// Delete and rename from the file list: the keys, the questions, the trash, the
+// rename dialog, and that neither ever loses a file or leaves the list lying.
+#include "fileops/Form5.h"
+#include "platform/file_ops.h"
+#include "platform/ime.h"
+#include "support/windows.h"
+
+#include <QGuiApplication>
+#include <cerrno>
+#include <cstring>
+
+using namespace pel;
+using namespace pel::test;
+
+namespace {
+QByteArray read(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+}  // namespace
+
+class TestDeleteRename : public QObject {
+    Q_OBJECT
+    WindowsFixture fx;
+    QTemporaryDir m_home;
+    Form1 *f = nullptr;
+    int m_modals = 0;
+
+    QString at(const QString &name) const { return fx.folder() + '/' + name; }
+    QString trashed(const QString &name) const { return m_home.path() + "/share/Trash/files/" + name; }
+    QStringList listed() const
+    {
+        QStringList names;
+        for (int i = 0; i < f->List1->ListCount(); ++i)
+            names << f->List1->List(i);
+        return names;
+    }
+    void press(Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) { QTest::keyClick(f->List1, k, m); }
+    void send(QEvent::Type type, Qt::Key k, bool autoRepeat, quint64 time = 0)
+    {
+        QKeyEvent e(type, k, Qt::NoModifier, QStringLiteral("d"), autoRepeat);
+        e.setTimestamp(time);
+        QApplication::sendEvent(f->List1, &e);
+    }
+    // Opens the rename dialog on `name`; `drive` works it while it is open.
+    void rename(const QString &name, std::function<void(Form5 &)> drive)
+    {
+        QVERIFY(fx.pick(name));
+        fx.answer = [](const MsgBoxShown &b) { return (b.buttons & 7) == vbYesNo ? vbYes : vbOK; };
+        fx.modal = [&](kit::KitForm *w) {
+            ++m_modals;
+            auto *dialog = qobject_cast<Form5 *>(w);
+            QVERIFY(dialog);
+            drive(*dialog);
+        };
+        press(Qt::Key_R);
+        fx.answer = nullptr;
+        fx.modal = nullptr;
+        fx.settle();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // The trash of these tests stays in their own home.
+        qputenv("HOME", QFile::encodeName(m_home.path()));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path() + "/share"));
+    }
+    void init()
+    {
+        QDir d(fx.folder());
+        for (const QString &n : d.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
+            QFileInfo(d.filePath(n)).isDir() ? QDir(d.filePath(n)).removeRecursively() : d.remove(n);
+        QDir(m_home.path() + "/share").removeRecursively();
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path() + "/share"));
+        for (const char *n : {"a.bmp", "b.bmp", "d1.bmp", "IMG.bmp", "r1.bmp"})
+            makePicture(at(n), 8, 6, "BMP");
+        writeText(at(".hidden.jpg"), "hidden");
+        writeText(at("notes.txt"), "notes");
+        d.mkdir(QStringLiteral("sub"));
+        m_modals = 0;
+        ime::clearRequests();
+        f = &fx.start();
+        QCOMPARE(listed(), (QStringList{"a.bmp", "b.bmp", "d1.bmp", "IMG.bmp", "r1.bmp"}));
+    }
+    void cleanup()
+    {
+        fileops::resetSystemCalls();
+        fx.answer = nullptr;
+        fx.modal = nullptr;
+        fx.stop();
+    }
+
+    void lettersAskNothingWithoutAPickOrWhileAPictureOrRunShows()
+    {
+        press(Qt::Key_R, Qt::ShiftModifier);
+        QVERIFY(fx.shown().isEmpty());
+        QCOMPARE(f->List1->ListIndex(), 4);   // asking nothing, the letter is the list's own search
+        QVERIFY(fx.pick("b.bmp"));
+        Module1::actual_flag = 1;
+        press(Qt::Key_D);
+        Module1::actual_flag = 0;
+        QVERIFY(fx.pick("b.bmp"));
+        Module1::slide_flag = 1;
+        press(Qt::Key_R);
+        Module1::slide_flag = 0;
+        QVERIFY(fx.shown().isEmpty());
+        QCOMPARE(m_modals, 0);
+    }
+
+    void theQuestionsNameTheEntryAndNoChangesNothing()
+    {
+        QVERIFY(fx.pick("b.bmp"));
+        press(Qt::Key_D);
+        press(Qt::Key_D, Qt::ShiftModifier);
+        press(Qt::Key_R, Qt::ShiftModifier);
+        press(Qt::Key_R);
+        QCOMPARE(fx.shown().size(), 4);
+        for (int i : {0, 1}) {
+            QCOMPARE(fx.shown()[i].prompt, QStringLiteral("b.bmp\r\n\r\nを削除しますか？"));
+            QCOMPARE(fx.shown()[i].title, QStringLiteral("ファイル削除"));
+            QCOMPARE(fx.shown()[i].buttons, 36);
+        }
+        for (int i : {2, 3}) {
+            QCOMPARE(fx.shown()[i].prompt, QStringLiteral("b.bmp\r\n\r\nの名前を変更しますか？"));
+            QCOMPARE(fx.shown()[i].title, QStringLiteral("ファイル名変更"));
+            QCOMPARE(fx.shown()[i].buttons, 36);
+        }
+        QCOMPARE(m_modals, 0);
+        QVERIFY(!Forms::isLoaded5());
+        QCOMPARE(listed().size(), 5);
+        QCOMPARE(f->List1->ListIndex(), 1);   // nor did the letters' search move the pick
+        QVERIFY(QFile::exists(at("b.bmp")));
+    }
+
+    void deleteTrashesTheFileNamedInTheQuestion()
+    {
+        QVERIFY(fx.pick("a.bmp"));
+        QCOMPARE(f->canvas->painted().size(), 1);
+        const QImage preview = f->canvas->painted().first().image;
+        fx.answer = [](const MsgBoxShown &) { return vbYes; };
+        press(Qt::Key_D, Qt::ShiftModifier);
+        QCOMPARE(listed(), (QStringList{"b.bmp", "d1.bmp", "IMG.bmp", "r1.bmp"}));
+        QCOMPARE(f->List1->ListIndex(), -1);   // the letter picked no "d1.bmp"
+        QVERIFY(!QFile::exists(at("a.bmp")));
+        QVERIFY(QFile::exists(trashed("a.bmp")));
+        QCOMPARE(Module1::file_name, QStringLiteral("a.bmp"));
+        QCOMPARE(f->canvas->painted().size(), 1);   // the preview still shows it
+        QCOMPARE(f->canvas->painted().first().image, preview);
+        press(Qt::Key_D);
+        QCOMPARE(fx.shown().size(), 1);
+
+        // Whatever moved the pick while the question was open, the named file goes.
+        QVERIFY(fx.pick("IMG.bmp"));
+        fx.answer = [this](const MsgBoxShown &) {
+            f->List1->setListIndex(0);
+            return vbYes;
+        };
+        press(Qt::Key_D);
+        QCOMPARE(fx.shown().last().prompt, QStringLiteral("IMG.bmp\r\n\r\nを削除しますか？"));
+        QCOMPARE(listed(), (QStringList{"b.bmp", "d1.bmp", "r1.bmp"}));
+        QVERIFY(QFile::exists(trashed("IMG.bmp")));
+        QVERIFY(QFile::exists(at("b.bmp")));
+    }
+
+    void aHeldKeyAsksOnce()
+    {
+        QVERIFY(fx.pick("b.bmp"));
+        send(QEvent::KeyPress, Qt::Key_D, false, 1000);
+        QCOMPARE(fx.shown().size(), 1);
+        for (int i = 0; i < 3; ++i)
+            send(QEvent::KeyPress, Qt::Key_D, true);   // marked repeats
+        for (quint64 t = 1500; t < 1700; t += 50) {   // X11's pairs, left unmarked
+            send(QEvent::KeyRelease, Qt::Key_D, false, t);
+            send(QEvent::KeyPress, Qt::Key_D, false, t);
+        }
+        QCOMPARE(fx.shown().size(), 1);
+        QCOMPARE(f->List1->ListIndex(), 1);   // and searched nothing
+        send(QEvent::KeyRelease, Qt::Key_D, false, 1800);
+        send(QEvent::KeyPress, Qt::Key_D, false, 2400);   // pressed again
+        QCOMPARE(fx.shown().size(), 2);
+    }
+
+    void withoutATrashOnlyASecondYesDeletesForGood()
+    {
+        writeText(m_home.path() + "/plain", "x");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path() + "/plain/share"));
+        QVERIFY(fx.pick("b.bmp"));
+        fx.answer = [](const MsgBoxShown &b) { return b.prompt.endsWith("を削除しますか？") ? vbYes : vbNo; };
+        press(Qt::Key_D);
+        QCOMPARE(fx.shown().size(), 2);
+        const MsgBoxShown again = fx.shown()[1];
+        QCOMPARE(again.buttons, vbYesNo + vbExclamation + vbDefaultButton2);   // No is the default
+        QVERIFY(again.prompt.startsWith("b.bmp\r\n\r\n"));
+        QVERIFY(again.prompt.contains(QString::fromLocal8Bit(std::strerror(ENOTDIR))));
+        QVERIFY(again.prompt.contains("完全に削除しますか？"));
+        QVERIFY(QFile::exists(at("b.bmp")));
+        QCOMPARE(listed().at(1), QStringLiteral("b.bmp"));   // back at its place
+        QCOMPARE(f->List1->ListIndex(), -1);
+
+        QVERIFY(fx.pick("b.bmp"));
+        fx.answer = [](const MsgBoxShown &) { return vbYes; };
+        press(Qt::Key_D);
+        QVERIFY(!QFile::exists(at("b.bmp")));
+        QCOMPARE(listed(), (QStringList{"a.bmp", "d1.bmp", "IMG.bmp", "r1.bmp"}));
+        QCOMPARE(QDir(fx.folder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{"sub"});
+    }
+
+    void aFailedOrVanishedDeleteLeavesTheListTrue()
+    {
+        fileops::systemCalls().accessDir = [](int, int) { errno = EACCES; return -1; };   // a read-only folder
+        QVERIFY(fx.pick("b.bmp"));
+        fx.answer = [](const MsgBoxShown &b) { return (b.buttons & 7) == vbYesNo ? vbYes : vbOK; };
+        press(Qt::Key_D);
+        QCOMPARE(fx.shown().size(), 2);
+        QCOMPARE(fx.shown()[1].buttons, int(vbCritical));
+        QVERIFY(fx.shown()[1].prompt.startsWith("b.bmp\r\n"));
+        QVERIFY(fx.shown()[1].prompt.contains(QString::fromLocal8Bit(std::strerror(EACCES))));
+        QVERIFY(QFile::exists(at("b.bmp")));
+        QCOMPARE(listed().at(1), QStringLiteral("b.bmp"));
+        fileops::resetSystemCalls();
+
+        // Removed by someone else while the question was open: said so, entry stays out.
+        QVERIFY(fx.pick("d1.bmp"));
+        fx.answer = [this](const MsgBoxShown &b) {
+            QFile::remove(at("d1.bmp"));
+            return (b.buttons & 7) == vbYesNo ? vbYes : vbOK;
+        };
+        press(Qt::Key_D);
+        QVERIFY(fx.shown().last().prompt.contains("見つかりません"));
+        QCOMPARE(listed(), (QStringList{"a.bmp", "b.bmp", "IMG.bmp", "r1.bmp"}));
+    }
+
+    void theRenameDialogAtItsPlaceBlockingTheMainWindow()
+    {
+        rename("IMG.bmp", [&](Form5 &w) {
+            QVERIFY(QTest::qWaitForWindowActive(&w));
+            QCOMPARE(w.Caption(), QStringLiteral("ファイル名変更"));
+            QVERIFY(w.windowFlags() & Qt::Tool);
+            QCOMPARE(w.size(), QSize(201, 115));   // 3015 x 1725 twips of client area
+            QCOMPARE(w.Left(), double(float((15360 - w.Width()) / 2)));
+            QCOMPARE(w.Top(), double(float((11520 - w.Height()) / 1.7)));
+            struct { QWidget *c; QRectF tw; } table[] = {
+                {w.Label1, {240, 120, 2655, 375}}, {w.Text1, {240, 600, 2535, 375}},
+                {w.Command1, {240, 1200, 1215, 375}}, {w.Command2, {1560, 1200, 1215, 375}}};
+            for (const auto &row : table)
+                QCOMPARE(row.c->geometry(), twips::toPixels(row.tw));
+            QCOMPARE(w.Label1->text(), QStringLiteral("IMG.bmp"));
+            QCOMPARE(w.Text1->text(), QStringLiteral("IMG.bmp"));
+            QCOMPARE(w.Command1->text(), QStringLiteral("変更"));
+            QCOMPARE(w.Command2->text(), QStringLiteral("キャンセル"));
+            QCOMPARE(w.Text1->font().pointSizeF(), 12.0);
+            QVERIFY(w.Command2->font().bold());
+            QCOMPARE(w.Command2->font().pointSizeF(), 9.75);
+            QCOMPARE(QApplication::focusWidget(), w.Text1);
+            QCOMPARE(w.Text1->nextInFocusChain(), w.Command1);
+            QCOMPARE(w.Command1->nextInFocusChain(), w.Command2);
+            QCOMPARE(ime::requests(), (QStringList{"Form5.Text1:1", "Form5.Text1:4"}));
+
+            // Really modal: a key the window system brings to the main window is refused.
+            QCOMPARE(QGuiApplication::modalWindow(), w.windowHandle());
+            QTest::keyClick(f->windowHandle(), Qt::Key_D);
+            QCOMPARE(fx.shown().size(), 1);
+
+            QTest::keyClick(w.Text1, Qt::Key_Return);   // Enter moves on, renames nothing
+            QCOMPARE(QApplication::focusWidget(), w.Command1);
+            QTest::keyClick(w.Command1, Qt::Key_Escape);   // Esc does nothing
+            QVERIFY(w.isVisible() && Forms::isLoaded5());
+            QTest::keyClick(w.Command1, Qt::Key_Return);   // a second Enter presses "変更"
+            QCOMPARE(fx.shown().last().prompt, QStringLiteral("同一ファイル名が存在します"));
+            QCOMPARE(fx.shown().last().title, QStringLiteral("pelorinax"));
+            QCOMPARE(fx.shown().last().buttons, 0);
+            QCOMPARE(QApplication::focusWidget(), w.Text1);
+            w.Command2->click();
+        });
+        QVERIFY(!Forms::isLoaded5());
+        QCOMPARE(listed(), (QStringList{"a.bmp", "b.bmp", "d1.bmp", "IMG.bmp", "r1.bmp"}));
+        QCOMPARE(f->focusWidget(), f->List1);
+        rename("b.bmp", [](Form5 &w) {
+            w.Text1->setText("x.bmp");
+            w.close();   // the close box changes nothing either
+        });
+        QVERIFY(QFile::exists(at("b.bmp")) && !QFile::exists(at("x.bmp")));
+        QCOMPARE(m_modals, 2);
+
+        // The worked example: a 3100 x 2200 dialog on a 15360 x 11520 screen.
+        Form5 &w = Forms::form5();
+        w.setDesignSize(3100, 2200);
+        w.Form_Load();
+        QCOMPARE(w.Left(), 6130.0);
+        QCOMPARE(w.Top(), double(float(9320 / 1.7)));
+        QVERIFY(qAbs(w.Top() - 5482.35) < 0.01);
+    }
+
+    void renamedInPlaceAfterAnExactCheckAgainstTheList()
+    {
+        const QByteArray bytes = read(at("IMG.bmp"));
+        rename("IMG.bmp", [&](Form5 &w) {
+            for (const char *other : {"a.bmp", "r1.bmp"}) {
+                w.Text1->setText(QString::fromLatin1(other));
+                w.Command1->click();
+                QCOMPARE(fx.shown().last().prompt, QStringLiteral("同一ファイル名が存在します"));
+            }
+            w.Text1->setText("img.bmp");   // differs from its own entry in case only
+            w.Command1->click();
+        });
+        QCOMPARE(listed(), (QStringList{"a.bmp", "b.bmp", "d1.bmp", "img.bmp", "r1.bmp"}));
+        QCOMPARE(f->List1->ListIndex(), -1);
+        QCOMPARE(read(at("img.bmp")), bytes);
+        QCOMPARE(QDir(fx.folder()).entryList({"img.bmp", "IMG.bmp"}, QDir::Files, QDir::Name), QStringList{"img.bmp"});
+        QCOMPARE(ime::requests(), (QStringList{"Form5.Text1:1", "Form5.Text1:4", "Form5.Text1:2"}));
+        QCOMPARE(f->focusWidget(), f->List1);
+
+        // Kanji input off: the box opens as designed; a name outside the pattern stays listed.
+        f->ime_moff->trigger();
+        ime::clearRequests();
+        rename("b.bmp", [](Form5 &w) {
+            QVERIFY(ime::requests().isEmpty());
+            w.Text1->setText("b.txt");
+            w.Command1->click();
+        });
+        QCOMPARE(listed().at(1), QStringLiteral("b.txt"));
+        QVERIFY(QFile::exists(at("b.txt")));
+        QCOMPARE(ime::requests(), QStringList{"Form5.Text1:2"});
+    }
+
+    void refusedNamesKeepTheDialogTheFileAndTheList()
+    {
+        const QByteArray bytes = read(at("b.bmp"));
+        rename("b.bmp", [&](Form5 &w) {
+            const QStringList refused{"", ".", "..", "x/y.bmp", ".hidden.jpg", "notes.txt", "sub",
+                                      QString(86, QChar(0x3042))};
+            for (const QString &name : refused) {
+                const qsizetype before = fx.shown().size();
+                w.Text1->setText(name);
+                w.Command1->click();
+                QVERIFY2(fx.shown().size() == before + 1, qPrintable(name));
+                QCOMPARE(fx.shown().last().title, QStringLiteral("ファイル名変更"));
+                QVERIFY(Forms::isLoaded5() && w.isVisible());
+                QCOMPARE(w.focusWidget(), w.Text1);
+            }
+            w.Command2->click();
+        });
+        QCOMPARE(read(at("b.bmp")), bytes);
+        QCOMPARE(read(at(".hidden.jpg")), QByteArray("hidden"));
+        QCOMPARE(read(at("notes.txt")), QByteArray("notes"));
+        QVERIFY(QFileInfo(at("sub")).isDir());
+        QCOMPARE(listed(), (QStringList{"a.bmp", "b.bmp", "d1.bmp", "IMG.bmp", "r1.bmp"}));
+
+        // The file went away while the dialog was open: said so, and its entry goes too.
+        rename("d1.bmp", [&](Form5 &w) {
+            QFile::remove(at("d1.bmp"));
+            w.Text1->setText("d2.bmp");
+            w.Command1->click();
+        });
+        QVERIFY(fx.shown().last().prompt.contains("見つかりません"));
+        QVERIFY(!Forms::isLoaded5());
+        QCOMPARE(listed(), (QStringList{"a.bmp", "b.bmp", "IMG.bmp", "r1.bmp"}));
+        QVERIFY(!QFile::exists(at("d2.bmp")));
+    }
+};
+
+QTEST_MAIN(TestDeleteRename)
+#include "test_delete_rename.moc"
