@@ -43,6 +43,8 @@ deb)
     root="$work/root"
     dpkg -x "$deb" "$root"
 
+    # The files the package holds, and nothing else.
+    # >>> The help document's files (usr/share/pelorinax/...) join this list once it is installed. <<<
     expected="$(sort <<'EOF'
 usr/bin/pelorinax
 usr/share/applications/pelorinax.desktop
@@ -55,7 +57,6 @@ usr/share/man/man1/pelorinax.1.gz
 usr/share/metainfo/io.github.pelorinax.pelorinax_mini.metainfo.xml
 EOF
 )"
-    # >>> The help document's files (usr/share/pelorinax/...) are listed here once it is installed. <<<
     actual="$(cd "$root" && find . -type f -o -type l | sed 's|^\./||' | sort)"
     [ "$actual" = "$expected" ] || fail "the package's files differ from the expected list:
 $(diff <(echo "$expected") <(echo "$actual") | grep '^[<>]' | sed 's/^</missing:/; s/^>/unexpected:/')"

@@ -74,14 +74,19 @@ class Run:
             write_quadrants_bmp(os.path.join(self.folder, name), size[0], size[1], colours)
         self.proc = None
         self.shots = 0
+        self.starts = 0
         self.client = None   # where the main window's client area starts inside the window
 
     # ---- the program
     def start(self, *args, cwd=None):
         env = dict(self.x.env, HOME=self.home, XDG_RUNTIME_DIR=self.runtime, LANG="C.UTF-8", LC_ALL="C.UTF-8")
-        log = open(os.path.join(self.out, "pelorinax-%d.log" % (self.shots + 1)), "w")
-        return subprocess.Popen([self.program, *args], cwd=cwd or self.folder, env=env,
-                                stdout=log, stderr=subprocess.STDOUT)
+        self.starts += 1
+        log = open(os.path.join(self.out, "pelorinax-start%d.log" % self.starts), "w")
+        try:
+            return subprocess.Popen([self.program, *args], cwd=cwd or self.folder, env=env,
+                                    stdout=log, stderr=subprocess.STDOUT)
+        except OSError as e:
+            raise Failure("cannot start %s: %s" % (self.program, e))
 
     def stop(self):
         if self.proc and self.proc.poll() is None:
