@@ -81,12 +81,12 @@ class Run:
     def start(self, *args, cwd=None):
         env = dict(self.x.env, HOME=self.home, XDG_RUNTIME_DIR=self.runtime, LANG="C.UTF-8", LC_ALL="C.UTF-8")
         self.starts += 1
-        log = open(os.path.join(self.out, "pelorinax-start%d.log" % self.starts), "w")
-        try:
-            return subprocess.Popen([self.program, *args], cwd=cwd or self.folder, env=env,
-                                    stdout=log, stderr=subprocess.STDOUT)
-        except OSError as e:
-            raise Failure("cannot start %s: %s" % (self.program, e))
+        with open(os.path.join(self.out, "pelorinax-start%d.log" % self.starts), "w") as log:
+            try:
+                return subprocess.Popen([self.program, *args], cwd=cwd or self.folder, env=env,
+                                        stdout=log, stderr=subprocess.STDOUT)
+            except OSError as e:
+                raise Failure("cannot start %s: %s" % (self.program, e))
 
     def stop(self):
         if self.proc and self.proc.poll() is None:
