@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing (Debian 12, as root), builds, then starts the program
-# in the sample folder ("run") or runs every test ("test").
+# in the sample folder ("run"), runs every test ("test") or builds the Debian
+# package ("package").
 set -euo pipefail
 mode="${1:-run}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -8,6 +9,8 @@ build="$root/build"
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-image-formats-plugins libgl-dev
           libjpeg62-turbo-dev libxcb1-dev fonts-ipafont-gothic fonts-ipafont-mincho dbus-daemon)
+# The package (dpkg-shlibdeps, file), its validators, and the end-to-end test's X session.
+packages+=(dpkg-dev file desktop-file-utils appstream xvfb xdotool xclip python3)
 if [ "$mode" = bench ]; then packages+=(libbenchmark-dev libjpeg-turbo-progs libvips-tools); fi
 
 missing=()
@@ -37,8 +40,12 @@ test)
 bench)
     echo "Benchmarks built in $build/bench"
     ;;
+package)
+    cd "$build"
+    cpack -G DEB
+    ;;
 *)
-    echo "usage: $0 [run|test|bench]" >&2
+    echo "usage: $0 [run|test|bench|package]" >&2
     exit 2
     ;;
 esac

@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 
 #include "app/Forms.h"
+#include "app/version.h"
 #include "platform/drives.h"
 #include "platform/fonts.h"
 #include "platform/help_viewer.h"
@@ -172,7 +173,7 @@ void Form1::Form_Load()
     Module1::frame_w = twips::toInt16(viewer.Width() - viewer.ScaleWidth());
     Module1::frame_h = twips::toInt16(viewer.Height() - viewer.ScaleHeight());
 
-    Module1::ver_str = QStringLiteral("Ver.1.23");
+    Module1::ver_str = versionText();
     setCaption(QStringLiteral("ＰｅｌｏｒｉｎａｘMini"));
     show_time = 500;
     Timer1->setInterval(show_time);

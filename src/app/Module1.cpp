@@ -3,7 +3,9 @@
 #include "app/Form1.h"
 #include "app/Forms.h"
 #include "app/appicon.h"
+#include "app/command_line.h"
 #include "platform/fonts.h"
+#include "platform/kit/x11_display.h"
 #include "platform/msgbox.h"
 #include "platform/single_instance.h"
 
@@ -35,17 +37,30 @@ bool choosePlatform()
         std::fputs("pelorinax: no display found (DISPLAY is not set); start it from a desktop session.\n", stderr);
         return false;
     }
-    if (x11)
-        qputenv("QT_QPA_PLATFORM", "xcb");
+    if (!x11)
+        return true;
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    // Qt aborts when its display does not open; say it in one line instead.
+    const QByteArray display = qgetenv("DISPLAY");
+    if (!kit::x11DisplayAnswers(display)) {
+        std::fprintf(stderr, "pelorinax: cannot open the display \"%s\": no X server answers there.\n",
+                     display.constData());
+        return false;
+    }
     return true;
 }
 }  // namespace
 
 int Module1::proc1(int argc, char *argv[])
 {
+    const CommandLine cmd = CommandLine::parse(CommandLine::arguments(argc, argv));
+    if (const auto status = cmd.report())
+        return *status;   // --help, --version or a misuse: no window, no lock
     if (!choosePlatform())
         return 1;
-    QApplication app(argc, argv);
+    // The arguments are ours: Qt must not take a path for one of its own options.
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("pelorinax"));
     QApplication::setWindowIcon(appIcon());
     fonts::install();
@@ -57,8 +72,11 @@ int Module1::proc1(int argc, char *argv[])
         return 0;
     }
 
+    const bool inStartFolder = enterStartFolder(cmd);
     Form1 &main = Forms::form1();
     main.Show();
+    if (inStartFolder)
+        pickStartFile(main, cmd);
     return app.exec();
 }
 

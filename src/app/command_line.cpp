@@ -1,0 +1,165 @@
+#include "app/command_line.h"
+
+#include "app/Form1.h"
+#include "app/version.h"
+#include "platform/drives.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cstdio>
+
+namespace pel {
+namespace {
+
+void printLine(std::FILE *to, const QString &line)
+{
+    std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), to);
+    std::fflush(to);
+}
+
+CommandLine misuse(const QString &what)
+{
+    CommandLine c;
+    c.action = CommandLine::Action::Misuse;
+    c.message = QStringLiteral("pelorinax: %1 (pelorinax --help shows the usage)").arg(what);
+    return c;
+}
+
+// A path the user gave that we cannot start with: they still get the program,
+// in the current folder, with one line saying why.
+CommandLine unusable(const QString &path, const QString &why)
+{
+    CommandLine c;
+    c.message = QStringLiteral("pelorinax: %1: %2; starting in the current folder").arg(path, why);
+    return c;
+}
+
+CommandLine startWith(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return unusable(path, QStringLiteral("no such file or folder"));
+    if (info.isDir()) {
+        if (!Drives::isReadable(info.absoluteFilePath()))
+            return unusable(path, QStringLiteral("the folder cannot be read"));
+        CommandLine c;
+        c.startFolder = info.canonicalFilePath();
+        return c;
+    }
+    if (!info.isFile())
+        return unusable(path, QStringLiteral("not a folder or a picture file"));
+    // The folder as the user named it (a link to a picture elsewhere is listed
+    // under its own name, in the folder it sits in).
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    if (!info.isReadable() || folder.isEmpty() || !Drives::isReadable(folder))
+        return unusable(path, QStringLiteral("the file cannot be read"));
+    CommandLine c;
+    c.startFolder = folder;
+    c.pickName = info.fileName();
+    return c;
+}
+
+}  // namespace
+
+QStringList CommandLine::arguments(int argc, char *argv[])
+{
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QFile::decodeName(argv[i]);
+    return args;
+}
+
+CommandLine CommandLine::parse(const QStringList &args)
+{
+    QStringList paths;
+    bool options = true;
+    for (const QString &a : args) {
+        if (options && a == QLatin1String("--")) {
+            options = false;
+        } else if (options && (a == QLatin1String("--help") || a == QLatin1String("-h"))) {
+            CommandLine c;
+            c.action = Action::Help;
+            return c;
+        } else if (options && (a == QLatin1String("--version") || a == QLatin1String("-V"))) {
+            CommandLine c;
+            c.action = Action::Version;
+            return c;
+        } else if (options && a.startsWith(QLatin1Char('-')) && a != QLatin1String("-")) {
+            return misuse(QStringLiteral("unknown option %1").arg(a));
+        } else {
+            paths << a;
+        }
+    }
+    if (paths.size() > 1)
+        return misuse(QStringLiteral("one folder or picture file at most, not %1").arg(paths.size()));
+    if (paths.isEmpty())
+        return CommandLine();
+    return startWith(paths.first());
+}
+
+QString CommandLine::helpText()
+{
+    return QStringLiteral(
+        "Usage: pelorinax [FOLDER | FILE]\n"
+        "A picture viewer with a Japanese interface: lists the pictures of a folder,\n"
+        "previews them, shows them at actual size and runs slideshows.\n"
+        "\n"
+        "  FOLDER         start in FOLDER instead of the current folder\n"
+        "  FILE           start in the folder of FILE, with FILE picked and previewed\n"
+        "  -h, --help     show this help and exit\n"
+        "  -V, --version  show the version and exit\n"
+        "  --             what follows is a path, even if it starts with -\n");
+}
+
+QString CommandLine::versionLine() { return QStringLiteral("pelorinax ") + versionText(); }
+
+std::optional<int> CommandLine::report() const
+{
+    switch (action) {
+    case Action::Help:
+        std::fputs(helpText().toLocal8Bit().constData(), stdout);
+        return 0;
+    case Action::Version:
+        printLine(stdout, versionLine());
+        return 0;
+    case Action::Misuse:
+        printLine(stderr, message);
+        return 2;
+    case Action::Start:
+        if (!message.isEmpty())
+            printLine(stderr, message);
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+bool enterStartFolder(const CommandLine &cmd)
+{
+    if (cmd.startFolder.isEmpty())
+        return true;
+    if (QDir::setCurrent(cmd.startFolder))
+        return true;
+    printLine(stderr, QStringLiteral("pelorinax: %1: the folder cannot be entered; starting in the current folder")
+                          .arg(cmd.startFolder));
+    return false;
+}
+
+bool pickStartFile(Form1 &main, const CommandLine &cmd)
+{
+    if (cmd.pickName.isEmpty())
+        return true;
+    kit::ListBox *list = main.List1;
+    for (int i = 0; i < list->ListCount(); ++i) {
+        if (list->List(i) == cmd.pickName) {
+            list->setFocus(Qt::MouseFocusReason);
+            list->setListIndex(i);
+            return true;
+        }
+    }
+    printLine(stderr, QStringLiteral("pelorinax: %1 is not among the pictures listed in %2; nothing is picked")
+                          .arg(cmd.pickName, main.File1->Path()));
+    return false;
+}
+
+}  // namespace pel

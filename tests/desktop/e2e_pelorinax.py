@@ -1,0 +1,378 @@
+#!/usr/bin/env python3
+"""The real pelorinax in a real X server, driven with real input (XTEST through
+xdotool, never synthetic events sent to a window), checked on the server's own
+pixels, window geometry and clipboard.
+
+usage: e2e_pelorinax.py PROGRAM SCREENSHOT_FOLDER
+
+Each step is a function of STEPS, run in order on one running program; a step
+leaves the program as the next one expects it (browsing, main window at home)."""
+
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from xsession import SKIP, Failure, Skip, XSession, read_png, wait_for, write_quadrants_bmp  # noqa: E402
+
+SCREEN = (1024, 768)
+CAPTION = "ＰｅｌｏｒｉｎａｘMini"
+ALREADY_RUNNING_TITLE = "pelorinax"
+MAIN_SIZE = (600, 327)        # 9000 x 4900 twips
+MAIN_HOME = (212, 110)        # centred across, a quarter of the free height down
+PARKED = (0, 0)
+LINE1_GREY = (128, 128, 128)  # the rule along the top of the main window's client area
+
+# The pictures of the scratch folder, in list order: name -> (size, quadrant colours).
+PICTURES = {
+    "a640.bmp": ((640, 480), [(220, 40, 40), (40, 170, 60), (40, 70, 210), (230, 200, 40)]),
+    "b1200.bmp": ((1200, 900), [(200, 60, 200), (40, 200, 200), (240, 140, 30), (120, 60, 160)]),
+    "c64.bmp": ((64, 48), [(90, 200, 120), (250, 120, 160), (100, 100, 240), (180, 220, 60)]),
+}
+
+
+def px(twips):
+    return twips / 15.0
+
+
+# Places inside the main window's client area, in pixels from its top-left corner.
+def centre_of(left, top, width, height):
+    return (round(px(left + width / 2)), round(px(top + height / 2)))
+
+
+COMMAND1 = centre_of(6600, 3240, 2055, 375)   # 実寸表示
+COMMAND2 = centre_of(4320, 3240, 2175, 375)   # クリップボードにコピー
+COMMAND3 = centre_of(6600, 3600, 2055, 375)   # 実寸表示消去
+COMMAND4 = centre_of(4320, 3600, 2175, 375)   # スライドショー
+LIST1_FIRST_ROW = (round(px(4320)) + 20, round(px(120)) + 8)
+PREVIEW_BOX = (px(200), px(700), px(4000), px(3000))
+
+
+def quadrant_points(x, y, w, h):
+    """The centres of the four quadrants of a rectangle: TL, TR, BL, BR."""
+    return [(round(x + w * fx), round(y + h * fy)) for fy in (0.25, 0.75) for fx in (0.25, 0.75)]
+
+
+def near(a, b, tolerance=10):
+    return all(abs(p - q) <= tolerance for p, q in zip(a, b))
+
+
+class Run:
+    def __init__(self, x, program, out):
+        self.x, self.program, self.out = x, program, out
+        self.scratch = tempfile.TemporaryDirectory(prefix="pelorinax-e2e-")
+        root = self.scratch.name
+        self.folder = os.path.join(root, "pictures")
+        self.home = os.path.join(root, "home")
+        self.runtime = os.path.join(root, "runtime")
+        for d in (self.folder, self.home, self.runtime):
+            os.makedirs(d)
+        os.chmod(self.runtime, 0o700)
+        for name, (size, colours) in PICTURES.items():
+            write_quadrants_bmp(os.path.join(self.folder, name), size[0], size[1], colours)
+        self.proc = None
+        self.shots = 0
+        self.starts = 0
+        self.client = None   # where the main window's client area starts inside the window
+
+    # ---- the program
+    def start(self, *args, cwd=None):
+        env = dict(self.x.env, HOME=self.home, XDG_RUNTIME_DIR=self.runtime, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        self.starts += 1
+        with open(os.path.join(self.out, "pelorinax-start%d.log" % self.starts), "w") as log:
+            try:
+                return subprocess.Popen([self.program, *args], cwd=cwd or self.folder, env=env,
+                                        stdout=log, stderr=subprocess.STDOUT)
+            except OSError as e:
+                raise Failure("cannot start %s: %s" % (self.program, e))
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+    def windows(self, proc=None):
+        return self.x.windows((proc or self.proc).pid)
+
+    def main_window(self):
+        return self.windows().get(CAPTION)
+
+    def main_window_id(self):
+        ids = self.x.run("xdotool", "search", "--all", "--onlyvisible", "--pid", str(self.proc.pid), "--name", "Mini$").split()
+        if len(ids) != 1:
+            raise Failure("expected one main window, found %s" % ids)
+        return ids[0]
+
+    def settled(self, area):
+        """The screen's `area` once two screenshots in a row agree."""
+        last = {}
+
+        def same():
+            now = self.x.screenshot().crop(*area)
+            done = last.get("image") is not None and last["image"].rgb == now.rgb
+            last["image"] = now
+            return now if done else None
+        return wait_for("the screen to settle", same, timeout=5)
+
+    def shot(self, name):
+        self.shots += 1
+        return self.x.screenshot(os.path.join(self.out, "%02d-%s.png" % (self.shots, name)))
+
+    # ---- waiting for what the user would see
+    def wait_main_at(self, place, what):
+        def at_place():
+            w = self.main_window()
+            return w if w and w[:2] == place and w[2:] == MAIN_SIZE else None
+        try:
+            return wait_for(what, at_place, timeout=10)
+        except Failure:
+            raise Failure("%s: the main window is %s, expected %d x %d at %s"
+                          % (what, self.main_window(), MAIN_SIZE[0], MAIN_SIZE[1], place))
+
+    def wait_window(self, name, proc=None, timeout=10):
+        return wait_for("the window %r" % name, lambda: self.windows(proc).get(name), timeout=timeout)
+
+    def wait_gone(self, name, proc=None):
+        wait_for("the window %r to go" % name, lambda: name not in self.windows(proc))
+
+    def wait_pixels(self, what, points, colours):
+        """Polls screenshots until each point shows its colour."""
+        last = {}
+
+        def shows():
+            image = self.x.screenshot()
+            last["seen"] = [image.pixel(*p) for p in points]
+            return all(near(s, c) for s, c in zip(last["seen"], colours))
+        try:
+            wait_for(what, shows, timeout=10)
+        except Failure:
+            raise Failure("%s: at %s the screen shows %s, expected %s" % (what, points, last.get("seen"), colours))
+
+    def on_client(self, point, at=MAIN_HOME):
+        """A point of the main window's client area on screen, the window being at `at`."""
+        return (at[0] + self.client[0] + point[0], at[1] + self.client[1] + point[1])
+
+    def click_main(self, point, at=MAIN_HOME):
+        self.x.click(*self.on_client(point, at))
+
+    def preview_points(self):
+        x, y, w, h = PREVIEW_BOX
+        return [self.on_client(p) for p in quadrant_points(x, y, w, h)]
+
+    def dismiss_box(self, name, proc=None):
+        """Presses Enter on a message box, with the pointer over it (so that it holds
+        the keyboard focus: there is no window manager to give it)."""
+        bx, by, bw, bh = self.wait_window(name, proc)
+        self.x.point_at(bx + bw // 2, by + bh // 4)
+        self.x.key("Return")
+        self.wait_gone(name, proc)
+
+
+# ---- steps --------------------------------------------------------------------
+
+def starts_centred(r):
+    r.proc = r.start()
+    x, y, w, h = r.wait_main_at(MAIN_HOME, "the main window at its start-up place")
+    image = r.shot("start")
+    # The client area begins at the rule drawn along its top, below the menu bar.
+    rule = [row for row in range(y, y + 80) if image.pixel(x + w // 2, row) == LINE1_GREY]
+    if not rule:
+        raise Failure("the rule along the top of the main window's client area is not on screen")
+    r.client = (0, rule[0] - y)
+    background = image.pixel(*r.on_client((5, 100)))
+    seen = [image.pixel(*p) for p in r.preview_points()]
+    if any(s != background for s in seen):
+        raise Failure("the preview box is not empty at start: %s" % seen)
+
+
+def a_pick_paints_the_preview(r):
+    r.click_main(LIST1_FIRST_ROW)
+    r.wait_pixels("the preview of a640.bmp", r.preview_points(), PICTURES["a640.bmp"][1])
+    r.shot("pick")
+
+
+def actual_size_shows_the_viewer_and_parks_the_main_window(r):
+    r.click_main(COMMAND1)
+    vx, vy, vw, vh = r.wait_window("a640.bmp")
+    r.wait_main_at(PARKED, "the main window parked")
+    expected = ((SCREEN[0] - 640) // 2, (SCREEN[1] - 480) // 2, 640, 480)
+    if (vx, vy, vw, vh) != expected:
+        raise Failure("the viewer of a 640 x 480 picture is %s, expected %s" % ((vx, vy, vw, vh), expected))
+    points = [(vx + px_, vy + py_) for px_, py_ in quadrant_points(0, 0, 640, 480)] + [(vx + 639, vy + 479)]
+    colours = PICTURES["a640.bmp"][1] + [PICTURES["a640.bmp"][1][3]]   # the corner too: no scroll bars
+    r.wait_pixels("the picture at actual size", points, colours)
+    r.shot("actual-size-640")
+
+
+def copy_puts_the_picture_on_the_clipboard(r):
+    # The viewer covers the main window's buttons. A window manager would raise the
+    # main window at the user's click; this server has none, so raise it as one would.
+    r.x.run("xdotool", "windowraise", r.main_window_id())
+    r.click_main(COMMAND2, at=PARKED)
+    r.wait_window("pelorinax")
+    r.shot("copy-message")
+    r.dismiss_box("pelorinax")
+    targets = r.x.clipboard("TARGETS").decode(errors="replace").split()
+    if "image/png" not in targets:
+        raise Failure("the clipboard offers no image/png, only %s" % targets)
+    data = r.x.clipboard("image/png")
+    with open(os.path.join(r.out, "%02d-clipboard.png" % r.shots), "wb") as f:
+        f.write(data)
+    image = read_png(data)
+    if (image.width, image.height) != (640, 480):
+        raise Failure("the clipboard holds %d x %d, expected the natural 640 x 480" % (image.width, image.height))
+    seen = [image.pixel(*p) for p in quadrant_points(0, 0, 640, 480)]
+    if not all(near(s, c) for s, c in zip(seen, PICTURES["a640.bmp"][1])):
+        raise Failure("the clipboard's picture is not a640.bmp: %s" % seen)
+
+
+def erase_brings_the_main_window_back(r):
+    r.click_main(COMMAND3, at=PARKED)
+    r.wait_gone("a640.bmp")
+    r.wait_main_at(MAIN_HOME, "the main window back after 実寸表示消去")
+    r.shot("erase")
+
+
+def a_large_picture_gets_seventy_percent_and_both_bars(r):
+    # 実寸表示消去 left the focus in the list: ↓ picks the next file, as a click would.
+    r.x.point_at(*r.on_client(LIST1_FIRST_ROW))
+    r.x.key("Down")
+    r.wait_pixels("the preview of b1200.bmp", r.preview_points(), PICTURES["b1200.bmp"][1])
+    r.click_main(COMMAND1)
+    vx, vy, vw, vh = r.wait_window("b1200.bmp")
+    r.wait_main_at(PARKED, "the main window parked")
+    # 70 % of 1024 x 768 is 716.8 x 537.6 pixels, centred on the screen.
+    if (vw, vh) != (717, 538) or abs(vx - (SCREEN[0] - 716.8) / 2) > 1 or abs(vy - (SCREEN[1] - 537.6) / 2) > 1:
+        raise Failure("the viewer of a 1200 x 900 picture is %s, expected 717 x 538 centred" % ((vx, vy, vw, vh),))
+    colours = PICTURES["b1200.bmp"][1]
+    r.wait_pixels("the top-left of the picture", [(vx + 100, vy + 100)], [colours[0]])
+    image = r.shot("actual-size-1200")
+    # The bars lie over the right and bottom strips of the picture.
+    for where, point in (("right", (vx + vw - 8, vy + vh // 3)), ("bottom", (vx + vw // 3, vy + vh - 8))):
+        seen = image.pixel(*point)
+        if any(near(seen, c, 30) for c in colours):
+            raise Failure("no scroll bar along the %s edge of the viewer: the picture shows there (%s)" % (where, seen))
+    # Esc closes the viewer (the pointer holds the keyboard there).
+    r.x.point_at(vx + vw // 2, vy + vh // 2)
+    r.x.key("Escape")
+    r.wait_gone("b1200.bmp")
+    r.wait_main_at(MAIN_HOME, "the main window back after Esc")
+
+
+def a_slideshow_runs_through_the_list_and_ends_at_home(r):
+    r.click_main(COMMAND4)
+    r.wait_main_at(PARKED, "the main window parked for the slideshow")
+    expected = ["%d/%d   %s" % (i + 1, len(PICTURES), n) for i, n in enumerate(PICTURES)]
+    seen = []
+
+    def ended():
+        names = [n for n in r.windows() if n != CAPTION]
+        for n in names:
+            if not seen or seen[-1] != n:
+                seen.append(n)
+                if n == expected[1]:
+                    r.shot("slideshow")
+        main = r.main_window()
+        return seen and not names and main and main[:2] == MAIN_HOME
+    wait_for("the slideshow to end with the main window at home", ended, timeout=15)
+    if seen != expected:
+        raise Failure("the slideshow showed %s, expected %s" % (seen, expected))
+    r.shot("slideshow-ended")
+
+
+def a_second_start_is_refused_and_leaves_the_first_alone(r):
+    before_main = r.main_window()
+    x, y, w, h = before_main
+    client = (x, y + r.client[1], w, h - r.client[1])
+    # A window draws its focus cues only while it holds the keyboard focus, which the
+    # second start's message takes. Give it back as a window manager would, and
+    # compare the window in the same state.
+    main_id = r.main_window_id()
+    r.x.run("xdotool", "windowfocus", "--sync", main_id)
+    before = r.settled(client)
+    second = r.start(os.path.join(r.folder, "c64.bmp"))
+    try:
+        r.wait_window(ALREADY_RUNNING_TITLE, second)
+        r.shot("second-instance")
+        r.dismiss_box(ALREADY_RUNNING_TITLE, second)
+        status = second.wait(timeout=10)
+    finally:
+        if second.poll() is None:
+            second.kill()
+            second.wait()
+    if status != 0:
+        raise Failure("the refused second start ended with status %s" % status)
+    if r.proc.poll() is not None:
+        raise Failure("the first instance ended (status %s)" % r.proc.returncode)
+    if r.windows() != {CAPTION: before_main}:
+        raise Failure("the first instance's windows changed: %s, were %s" % (r.windows(), {CAPTION: before_main}))
+    r.x.run("xdotool", "windowfocus", "--sync", main_id)
+    try:
+        wait_for("the first instance's main window as it was", lambda: r.x.screenshot().crop(*client).rgb == before.rgb,
+                 timeout=5)
+    except Failure:
+        before.save_png(os.path.join(r.out, "first-instance-before.png"))
+        r.x.screenshot().crop(*client).save_png(os.path.join(r.out, "first-instance-after.png"))
+        raise Failure("the first instance's main window looks different after the refused second start")
+
+
+def a_file_on_the_command_line_is_picked_and_previewed(r):
+    r.stop()
+    r.proc = r.start(os.path.join(r.folder, "b1200.bmp"), cwd=r.home)
+    r.wait_main_at(MAIN_HOME, "the main window started with a file")
+    r.wait_pixels("the preview of the file named on the command line", r.preview_points(), PICTURES["b1200.bmp"][1])
+    r.shot("started-with-a-file")
+
+
+STEPS = [
+    starts_centred,
+    a_pick_paints_the_preview,
+    actual_size_shows_the_viewer_and_parks_the_main_window,
+    copy_puts_the_picture_on_the_clipboard,
+    erase_brings_the_main_window_back,
+    a_large_picture_gets_seventy_percent_and_both_bars,
+    a_slideshow_runs_through_the_list_and_ends_at_home,
+    # The delete (D) and rename (R) keys join here.
+    a_second_start_is_refused_and_leaves_the_first_alone,
+    a_file_on_the_command_line_is_picked_and_previewed,
+]
+
+
+def main():
+    program, out = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    os.makedirs(out, exist_ok=True)
+    for old in os.listdir(out):
+        if old.endswith((".png", ".log")):
+            os.remove(os.path.join(out, old))
+    try:
+        x = XSession(*SCREEN)
+    except Skip as e:
+        print("SKIPPED: %s" % e)
+        return SKIP
+    r = Run(x, program, out)
+    started = time.monotonic()
+    try:
+        for step in STEPS:
+            t = time.monotonic()
+            step(r)
+            print("ok   %-60s %5.2f s" % (step.__name__, time.monotonic() - t))
+    except Failure as e:
+        print("FAIL %s: %s" % (step.__name__, e))
+        r.shot("failed-" + step.__name__)
+        return 1
+    finally:
+        r.stop()
+        x.close()
+        print("screenshots in %s" % out)
+    print("all steps passed in %.1f s" % (time.monotonic() - started))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
