@@ -29,6 +29,12 @@ class TestSlideshow : public QObject {
         e.setTimestamp(time);
         QApplication::sendEvent(&w, &e);
     }
+    static void activate(QWidget &w)
+    {
+        w.activateWindow();
+        QApplication::setActiveWindow(&w);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+    }
     void press(Form2 &w, Qt::Key k)
     {
         keyDown(w, k);
@@ -336,6 +342,62 @@ private slots:
         QCOMPARE(Module1::actual_flag, 0);
         QCOMPARE(Module1::slide_pos, 0);
         QCOMPARE(f->Left(), 3180.0);
+    }
+
+    // The sequential viewer blocks the main window, also when it was on screen
+    // already (an actual-size viewer that the run takes over); when it closes, the
+    // keyboard is back in List1, whose cue says so, and the next Down moves there.
+    void sequentialViewerIsModalAndLeavesTheFocusInList1_data()
+    {
+        QTest::addColumn<bool>("viewerOnScreen");
+        QTest::addColumn<int>("closeBy");   // 0 Esc, 1 Down past the last file
+        QTest::newRow("hidden viewer, Esc") << false << 0;
+        QTest::newRow("viewer on screen, Esc") << true << 0;
+        QTest::newRow("viewer on screen, Down past the end") << true << 1;
+    }
+    void sequentialViewerIsModalAndLeavesTheFocusInList1()
+    {
+        QFETCH(bool, viewerOnScreen);
+        QFETCH(int, closeBy);
+        activate(*f);
+        if (viewerOnScreen) {
+            f->List1->setListIndex(0);
+            f->Command1_Click();
+            QVERIFY(v().isVisible());
+            f->List1->setListIndex(1);   // another entry: the viewer no longer shows the selection
+        }
+        f->jyun_disp->trigger();
+        f->Command1->setFocus();   // the button was pressed: the lists' cue is white
+        bool ran = false;
+        fx.modal = [&](kit::KitForm *w) {
+            ran = true;
+            auto &viewer = static_cast<Form2 &>(*w);
+            QCOMPARE(QApplication::activeModalWidget(), static_cast<QWidget *>(&viewer));
+            // Input from the window system to the main window is refused.
+            const int before = f->List1->ListIndex();
+            QTest::keyClick(f->windowHandle(), Qt::Key_Down);
+            const QPoint row2 = f->List1->visualRect(f->List1->model()->index(2, 0)).center();
+            QTest::mouseClick(f->windowHandle(), Qt::LeftButton, {},
+                              f->List1->viewport()->mapTo(f, row2));
+            QCOMPARE(f->List1->ListIndex(), before);
+            if (closeBy == 0) {
+                press(viewer, Qt::Key_Escape);
+            } else {
+                for (int i = 0; i < 3; ++i)
+                    press(viewer, Qt::Key_Down);
+            }
+            QVERIFY(!viewer.isVisible());
+        };
+        f->Command4_Click();
+        QVERIFY(ran);
+        QVERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(f->focusWidget(), static_cast<QWidget *>(f->List1));
+        QVERIFY(QTest::qWaitForWindowActive(f));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(f->List1));
+        QCOMPARE(f->List1->backColor(), QColor(192, 255, 255));
+        const int before = f->List1->ListIndex();
+        QTest::keyClick(f->windowHandle(), Qt::Key_Down);
+        QCOMPARE(f->List1->ListIndex(), before + 1);
     }
 
     void upInAnActualSizeViewerLeavesNoRunBehind()

@@ -289,14 +289,19 @@ private slots:
         QVERIFY(fx.shown().isEmpty());
     }
 
-    void doubleClickBringsTheMainWindowForward()
+    void doubleClickBringsTheMainWindowForwardWithTheKeysInList1()
     {
-        pick("small.bmp");
+        pick("big.bmp");
         f->Command1_Click();
-        f->hide();
-        emit v().Picture1->DblClick();
+        v().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&v()));
+        QTest::mouseDClick(v().Picture1, Qt::LeftButton);
         QVERIFY(f->isVisible());
         QVERIFY(v().isVisible());
+        QVERIFY(QTest::qWaitForWindowActive(f));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(f->List1));
+        QTest::keyClick(f->windowHandle(), Qt::Key_Down);
+        QCOMPARE(f->List1->Text(), QStringLiteral("huge.bmp"));   // the next entry
     }
 };
 

@@ -17,8 +17,7 @@ void Form2::closeRun()
     Module1::slide_pos = 0;
     if (Forms::isLoaded1()) {
         Form1 &main = Forms::form1();
-        main.activateWindow();
-        main.setFocus(Qt::OtherFocusReason);
+        main.SetFocus();   // List1, which the close handling gave the focus
         main.placeCentred();
     }
 }

@@ -109,8 +109,7 @@ void Form2::Picture1_DblClick()
         return;
     Form1 &main = Forms::form1();
     main.Show();
-    main.activateWindow();
-    main.setFocus(Qt::OtherFocusReason);
+    main.SetFocus();
 }
 
 void Form2::Form_KeyUp(int, int)

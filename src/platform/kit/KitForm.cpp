@@ -203,6 +203,10 @@ std::function<void(KitForm *)> g_modalScript;
 
 void KitForm::ShowModal(const std::function<void()> &onShown)
 {
+    // Qt takes a window's modality into account only when the window is shown:
+    // one already on screen is hidden and shown again, or it would stay modeless.
+    if (isVisible() && windowModality() != Qt::ApplicationModal)
+        hide();
     setWindowModality(Qt::ApplicationModal);
     Show();
     QPointer<KitForm> self(this);
@@ -218,8 +222,18 @@ void KitForm::ShowModal(const std::function<void()> &onShown)
         if (self)
             self->m_modalLoop = nullptr;
     }
-    if (self)
+    // Modeless again for a later Show; a window still on screen (a test's script
+    // left it open) stays modal until it is hidden, as Qt keeps it.
+    if (self && !self->isVisible())
         self->setWindowModality(Qt::NonModal);
+}
+
+void KitForm::SetFocus()
+{
+    // The keyboard goes to the control that had it last in this window (Qt gives
+    // it back on activation); focusing the window widget itself would leave no
+    // control with the focus.
+    activateWindow();
 }
 
 void KitForm::setModalScript(std::function<void(KitForm *)> script) { g_modalScript = std::move(script); }

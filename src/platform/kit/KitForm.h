@@ -59,6 +59,8 @@ public:
     // window shows, before it handles any input.
     void ShowModal(const std::function<void()> &onShown = {});
     void Hide();
+    // Makes this the active window, the keyboard with the control that last had it.
+    void SetFocus();
     bool isShowingModal() const { return m_modalLoop != nullptr; }
 
     // Runs Form_QueryUnload (never cancelled), hides the window and schedules its
