@@ -1,7 +1,13 @@
 // The main window: start-up, menus, focus cues, keys among the lists, shutdown.
 #include "support/windows.h"
 
+#include "platform/single_instance.h"
+
 #include <QMenuBar>
+#include <QScopeGuard>
+#include <QTemporaryFile>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace pel;
 using namespace pel::test;
@@ -250,6 +256,48 @@ private slots:
         QTest::mouseClick(f->canvas, Qt::LeftButton, {}, QPoint(5, 200));
         QCOMPARE(f->Left(), 3180.0);
         QCOMPARE(f->Top(), 1655.0);
+    }
+
+    // Only a live instance holding the lock is "already running"; a lock that
+    // cannot be tried lets the program start and says why on one line of stderr.
+    void secondInstanceMessageOnlyWhenAnotherInstanceHoldsTheLock()
+    {
+        QTemporaryDir runtime;
+        QVERIFY(chmod(QFile::encodeName(runtime.path()).constData(), 0700) == 0);
+        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        auto restore = qScopeGuard([&] {
+            saved.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", saved);
+        });
+        fx.shown().clear();
+        {
+            SingleInstance running(QStringLiteral("pelorinax"));
+            SingleInstance second(QStringLiteral("pelorinax"));
+            QVERIFY(!Module1::firstInstance(second));
+            QCOMPARE(fx.shown().size(), 1);
+            QCOMPARE(fx.shown().at(0).prompt, QStringLiteral("Ｐｅｌｏｒｉｎａｘは、すでに起動されています。"));
+            QCOMPARE(fx.shown().at(0).buttons, 16);   // OK with the stop icon
+            QCOMPARE(fx.shown().at(0).title, QStringLiteral("pelorinax"));
+        }
+        fx.shown().clear();
+        QVERIFY(QFile::remove(runtime.filePath("pelorinax.lock")));
+        QVERIFY(QDir().mkdir(runtime.filePath("pelorinax.lock")));   // cannot be locked
+        SingleInstance blocked(QStringLiteral("pelorinax"));
+        QTemporaryFile err;
+        QVERIFY(err.open());
+        std::fflush(stderr);
+        const int savedErr = dup(2);
+        dup2(err.handle(), 2);
+        const bool starts = Module1::firstInstance(blocked);
+        std::fflush(stderr);
+        dup2(savedErr, 2);
+        close(savedErr);
+        QVERIFY(starts);
+        QVERIFY(fx.shown().isEmpty());
+        err.seek(0);
+        const QByteArray said = err.readAll();
+        QCOMPARE(said.count('\n'), 1);
+        QVERIFY2(said.contains(QFile::encodeName(runtime.filePath("pelorinax.lock"))), said.constData());
     }
 
     void exitClosesEveryWindowInEveryState_data()

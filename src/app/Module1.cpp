@@ -41,6 +41,18 @@ bool choosePlatform()
 }
 }  // namespace
 
+bool Module1::firstInstance(const SingleInstance &lock)
+{
+    if (lock.heldByAnother()) {
+        MsgBox(QStringLiteral("Ｐｅｌｏｒｉｎａｘは、すでに起動されています。"), vbCritical, QStringLiteral("pelorinax"));
+        return false;
+    }
+    if (!lock.acquired())
+        std::fprintf(stderr, "pelorinax: starting without the single-instance check: %s\n",
+                     qPrintable(lock.problem()));
+    return true;
+}
+
 int Module1::proc1(int argc, char *argv[])
 {
     if (!choosePlatform())
@@ -52,10 +64,8 @@ int Module1::proc1(int argc, char *argv[])
     QApplication::setFont(fonts::font(fonts::kGothic, 9));
 
     SingleInstance lock(QStringLiteral("pelorinax"));
-    if (!lock.acquired()) {
-        MsgBox(QStringLiteral("Ｐｅｌｏｒｉｎａｘは、すでに起動されています。"), vbCritical, QStringLiteral("pelorinax"));
+    if (!firstInstance(lock))
         return 0;
-    }
 
     Form1 &main = Forms::form1();
     main.Show();
