@@ -280,6 +280,65 @@ private slots:
         QVERIFY(!Forms::isLoaded2() || !v().isVisible());
     }
 
+    // A held Up steps back once, like a held Down steps once: the repeats of the
+    // window system (marked, or unmarked pairs with one time stamp) do not rewind.
+    void holdingUpStepsBackOnce()
+    {
+        f->jyun_disp->trigger();
+        fx.modal = [&](kit::KitForm *w) {
+            auto &viewer = static_cast<Form2 &>(*w);
+            press(viewer, Qt::Key_Down);
+            press(viewer, Qt::Key_Down);
+            QCOMPARE(viewer.Caption(), QStringLiteral("3/3   a3.bmp"));
+            keyDown(viewer, Qt::Key_Up);
+            QCOMPARE(viewer.Caption(), QStringLiteral("2/3   a2.bmp"));
+            for (int i = 0; i < 5; ++i) {
+                keyUp(viewer, Qt::Key_Up, true);
+                keyDown(viewer, Qt::Key_Up, true);
+            }
+            for (quint64 t = 1660; t < 1900; t += 40) {
+                stamped(viewer, QEvent::KeyRelease, Qt::Key_Up, t);
+                stamped(viewer, QEvent::KeyPress, Qt::Key_Up, t);
+            }
+            QCOMPARE(viewer.Caption(), QStringLiteral("2/3   a2.bmp"));
+            QCOMPARE(Module1::slide_pos, 2);
+            keyUp(viewer, Qt::Key_Up);
+            viewer.settleKeys();
+            press(viewer, Qt::Key_Down);   // the next file, not one far back
+            QCOMPARE(viewer.Caption(), QStringLiteral("3/3   a3.bmp"));
+            press(viewer, Qt::Key_Escape);
+        };
+        f->Command4_Click();
+    }
+
+    // In a timed run Up moves back two places (the next tick shows the file
+    // before), once per press however long it is held.
+    void upInATimedRunMovesBackTwoPlacesOncePerPress()
+    {
+        f->Command4_Click();
+        f->Timer1_Timer();
+        f->Timer1_Timer();
+        QCOMPARE(v().Caption(), QStringLiteral("2/3   a2.bmp"));
+        keyDown(v(), Qt::Key_Up);
+        QCOMPARE(Module1::slide_pos, 0);
+        QCOMPARE(Module1::slide_flag, 1);
+        f->Timer1_Timer();
+        QCOMPARE(v().Caption(), QStringLiteral("1/3   a1.bmp"));
+        for (int i = 0; i < 3; ++i) {
+            keyUp(v(), Qt::Key_Up, true);
+            keyDown(v(), Qt::Key_Up, true);
+        }
+        QCOMPARE(Module1::slide_pos, 1);   // still held: no second step
+        keyUp(v(), Qt::Key_Up);
+        f->Timer1_Timer();
+        f->Timer1_Timer();
+        keyDown(v(), Qt::Key_Up);   // a new press at the end of the run
+        QCOMPARE(Module1::slide_pos, 1);
+        QCOMPARE(Module1::slide_flag, 1);
+        f->Timer1_Timer();
+        QCOMPARE(v().Caption(), QStringLiteral("2/3   a2.bmp"));
+    }
+
     void holdingDownStepsOnceWhenRepeatsComeUnmarked()
     {
         // Qt does not always mark X11's pairs: a release and a press with one time stamp.
