@@ -459,6 +459,46 @@ private slots:
         QCOMPARE(f->List1->ListIndex(), before + 1);
     }
 
+    // After an erase the viewer is only hidden; a run that takes it over shows
+    // no bar and no corner square over its slides.
+    void runAfterAnEraseShowsNoCornerSquare_data()
+    {
+        QTest::addColumn<bool>("sequential");
+        QTest::newRow("timed") << false;
+        QTest::newRow("sequential") << true;
+    }
+    void runAfterAnEraseShowsNoCornerSquare()
+    {
+        QFETCH(bool, sequential);
+        makePicture(QDir(fx.folder()).filePath("a1.bmp"), 1200, 900, "BMP");   // both bars
+        f->List1->setListIndex(0);
+        f->Command1_Click();
+        QVERIFY(v().Picture2->isVisible());
+        f->Command3_Click();
+        QVERIFY(Forms::isLoaded2() && !v().isVisible());
+        bool checked = false;
+        auto check = [&](Form2 &w) {
+            QVERIFY(w.isVisible());
+            QVERIFY(w.Image1->isVisible());
+            QVERIFY(!w.Picture2->isVisible());
+            QVERIFY(!w.HScroll1->isVisible() && !w.VScroll1->isVisible());
+            checked = true;
+        };
+        if (sequential) {
+            f->jyun_disp->trigger();
+            fx.modal = [&](kit::KitForm *w) {
+                check(static_cast<Form2 &>(*w));
+                press(static_cast<Form2 &>(*w), Qt::Key_Escape);
+            };
+            f->Command4_Click();
+        } else {
+            f->Command4_Click();
+            f->Timer1_Timer();
+            check(v());
+        }
+        QVERIFY(checked);
+    }
+
     void upInAnActualSizeViewerLeavesNoRunBehind()
     {
         f->jyun_disp->trigger();
