@@ -192,6 +192,33 @@ private slots:
         QCOMPARE(v().Image1->shownImage().size(), QSize(2185, 100));
     }
 
+    // A window manager too slow to answer the early frame request: the borders
+    // measured at load are a guess, and the first framed showing of the viewer
+    // gives the real ones, used from then on. No picture is cut by the frame.
+    void slowWindowManagerFrameComesFromTheFirstShowing()
+    {
+        fx.stop();
+        const QMargins real = kit::KitForm::frameMargins(kit::Border::FixedDialog);
+        QVERIFY(!real.isNull());   // the test platform draws a frame
+        kit::KitForm::setFrameEstimate(kit::Border::FixedDialog, QMargins());
+        f = &fx.start();
+        QCOMPARE(Module1::frame_w, Integer(0));   // measured with the guess
+        pick("small.bmp");
+        f->Command1_Click();
+        QCOMPARE(v().ScaleWidth(), 3000.0);
+        QCOMPARE(v().ScaleHeight(), 2250.0);
+        QCOMPARE(Module1::frame_w, Integer((real.left() + real.right()) * 15));
+        QCOMPARE(Module1::frame_h, Integer((real.top() + real.bottom()) * 15));
+        QCOMPARE(v().Width(), 3000.0 + Module1::frame_w);
+        QCOMPARE(v().Left(), (15360.0 - v().Width()) / 2);
+        QCOMPARE(v().geometry().size(), QSize(200, 150));
+        pick("mid.bmp");
+        f->Command1_Click();   // a new viewer: sized with the real frame at once
+        QCOMPARE(v().ScaleWidth(), 10752.0);
+        QCOMPARE(v().geometry().width(), 717);
+        QCOMPARE(v().Width(), 10752.0 + Module1::frame_w);
+    }
+
     void exactlySeventyPercentNeedsNoBar()
     {
         // 1020 x 980 px screen: 70 % is 714 x 686 px exactly.

@@ -17,7 +17,13 @@ namespace {
 
 // Frame sizes per border style: asked of the window manager before the first
 // window of a style shows, corrected when a shown window reports otherwise.
-std::array<std::optional<QMargins>, 3> g_frames{};
+// `measured` is false while the sizes are a guess (the window manager did not
+// answer the early request in time).
+struct Frame {
+    QMargins margins;
+    bool measured = false;
+};
+std::array<std::optional<Frame>, 3> g_frames{};
 
 Qt::WindowFlags flagsFor(Border b)
 {
@@ -71,12 +77,25 @@ QMargins KitForm::frameMargins(Border border)
 {
     auto &known = g_frames[static_cast<size_t>(border)];
     if (!known) {
-        known = probeFrameMargins(flagsFor(border)).value_or(QMargins());
+        const std::optional<QMargins> answer = probeFrameMargins(flagsFor(border));
+        known = Frame{answer.value_or(QMargins()), answer.has_value()};
     }
-    return *known;
+    return known->margins;
 }
 
-void KitForm::setFrameMargins(Border border, QMargins m) { g_frames[static_cast<size_t>(border)] = m; }
+bool KitForm::frameMeasured(Border border)
+{
+    frameMargins(border);
+    return g_frames[static_cast<size_t>(border)]->measured;
+}
+
+void KitForm::setFrameMargins(Border border, QMargins m) { g_frames[static_cast<size_t>(border)] = Frame{m, true}; }
+void KitForm::setFrameEstimate(Border border, QMargins m) { g_frames[static_cast<size_t>(border)] = Frame{m, false}; }
+
+void KitForm::frameLearned(const QMargins &)
+{
+    applyGeometry(true);
+}
 
 int KitForm::menuHeightPx() const { return m_menuBar ? m_menuBar->sizeHint().height() : 0; }
 
@@ -164,6 +183,13 @@ void KitForm::syncFromWindowSystem()
     const std::optional<QMargins> real = currentFrameMargins(*this);
     if (!real)
         return;   // not framed yet: nothing to learn, nothing has moved
+    if (!frameMeasured(m_border)) {
+        // The first framed showing after a guess: from now on the real frame.
+        const QMargins guessed = frameMargins(m_border);
+        setFrameMargins(m_border, *real);
+        frameLearned(guessed);
+        return;
+    }
     if (*real != frameMargins(m_border)) {
         // The window manager framed it otherwise than it said: keep the outer size
         // and place the handlers set.
