@@ -45,6 +45,18 @@ KitForm::KitForm(Border border, QWidget *parent) : QWidget(parent, flagsFor(bord
 {
     setAttribute(Qt::WA_DeleteOnClose, false);
     setClient(new QWidget(this));
+    static bool watching = false;
+    if (!watching) {
+        watching = true;
+        // A framed window that did not move hears of its frame only this way.
+        watchFrameExtents([](quintptr id) {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                auto *form = qobject_cast<KitForm *>(w);
+                if (form && form->internalWinId() == WId(id))
+                    QMetaObject::invokeMethod(form, &KitForm::syncFromWindowSystem, Qt::QueuedConnection);
+            }
+        });
+    }
 }
 
 KitForm::~KitForm()
