@@ -158,6 +158,58 @@ private slots:
         QCOMPARE(Module1::slide_flag, 0);
     }
 
+    void intervalChosenDuringARunTakesEffectAtOnce()
+    {
+        f->Command4_Click();
+        QVERIFY(f->Timer1->remainingTime() <= 500);
+        f->s_time[5]->trigger();
+        QVERIFY(f->Timer1->isActive());
+        QCOMPARE(f->Timer1->interval(), 3000);
+        QVERIFY(f->Timer1->remainingTime() > 2500);   // the countdown restarted
+    }
+
+    // A tick that arrives while the bad-file message of the previous one is open
+    // (the message box runs an event loop) does nothing.
+    void noTickWhileItsBadFileMessageIsOpen()
+    {
+        restartWith({"a.bmp", "bad.bmp", "c.bmp"});
+        f->Command4_Click();
+        f->Timer1_Timer();
+        int nested = 0;
+        fx.answer = [&](const MsgBoxShown &) {
+            if (nested++ == 0)
+                f->Timer1_Timer();
+            return int(vbOK);
+        };
+        f->Timer1_Timer();
+        QCOMPARE(fx.shown().size(), 1);
+        QCOMPARE(v().Caption(), QStringLiteral("1/3   a.bmp"));
+        QCOMPARE(Module1::slide_pos, 2);
+        f->Timer1_Timer();
+        QCOMPARE(v().Caption(), QStringLiteral("3/3   c.bmp"));
+    }
+
+    // A run stopped by Esc leaves the timer idle; once the list is emptied (a
+    // folder with no pictures) its next tick ends the show, and that is the last.
+    void afterAnEscStoppedRunAnEmptiedListEndsTheShowOnce()
+    {
+        f->Command4_Click();
+        f->Timer1_Timer();
+        press(v(), Qt::Key_Escape);
+        QVERIFY(f->Timer1->isActive());
+        f->Timer1_Timer();
+        QVERIFY(f->Timer1->isActive());   // idle while the list has files
+        const QString empty = fx.folder() + "/empty";
+        QVERIFY(QDir().mkpath(empty));
+        f->Dir1->setPath(empty);
+        QCOMPARE(f->List1->ListCount(), 0);
+        f->moveTo(0, 0);
+        f->Timer1_Timer();
+        QVERIFY(!f->Timer1->isActive());
+        QCOMPARE(f->Left(), 3180.0);
+        QVERIFY(fx.shown().isEmpty());
+    }
+
     void aFileChangedAfterItWasReadAheadShowsAsItIsNow()
     {
         f->Command4_Click();
@@ -256,6 +308,47 @@ private slots:
         QVERIFY(f->Timer1->isActive());   // left enabled and idle
         f->Timer1_Timer();
         QVERIFY(!Forms::isLoaded2() || !v().isVisible());
+    }
+
+    // A bad first file: the message, then the viewer all the same, already past it.
+    void sequentialBadFirstFileStillAdvancesAndShowsTheViewer()
+    {
+        restartWith({"bad.bmp", "c.bmp", "d.bmp"});
+        f->jyun_disp->trigger();
+        bool ran = false;
+        fx.modal = [&](kit::KitForm *w) {
+            ran = true;
+            auto &viewer = static_cast<Form2 &>(*w);
+            QVERIFY(viewer.isVisible());
+            QCOMPARE(fx.shown().size(), 1);
+            QCOMPARE(fx.shown().at(0).prompt, QStringLiteral("画像ファイルが異常です\r\nbad.bmp"));
+            QCOMPARE(Module1::slide_pos, 1);
+            QCOMPARE(Module1::slide_flag, 1);
+            press(viewer, Qt::Key_Down);
+            QCOMPARE(viewer.Caption(), QStringLiteral("2/3   c.bmp"));
+            press(viewer, Qt::Key_Escape);
+        };
+        f->Command4_Click();
+        QVERIFY(ran);
+    }
+
+    // A step that fails leaves key_flag at 0: the key still held steps again.
+    void sequentialFailedStepLeavesKeyFlagClear()
+    {
+        restartWith({"a.bmp", "bad.bmp", "c.bmp"});
+        f->jyun_disp->trigger();
+        fx.modal = [&](kit::KitForm *w) {
+            auto &viewer = static_cast<Form2 &>(*w);
+            keyDown(viewer, Qt::Key_Down);
+            QCOMPARE(fx.shown().size(), 1);
+            QCOMPARE(viewer.key_flag, 0);
+            QCOMPARE(Module1::slide_pos, 2);
+            keyDown(viewer, Qt::Key_Down, true);
+            QCOMPARE(viewer.Caption(), QStringLiteral("3/3   c.bmp"));
+            QCOMPARE(viewer.key_flag, 1);
+            press(viewer, Qt::Key_Escape);
+        };
+        f->Command4_Click();
     }
 
     void holdingDownStepsOnce()
