@@ -14,12 +14,13 @@ namespace pel {
 
 namespace {
 
-// A folder nobody else can write into: a real directory (not a link), ours, and
-// closed to group and others. Otherwise *why says what is wrong with it.
-bool isPrivateFolder(const QByteArray &path, QString *why)
+// A folder nobody else can write into: a directory, ours, and closed to group and
+// others. Otherwise *why says what is wrong with it. A folder we make in a shared
+// place must not be a link (`followLink` false): another user could have planted it.
+bool isPrivateFolder(const QByteArray &path, QString *why, bool followLink)
 {
     struct stat st;
-    if (lstat(path.constData(), &st) != 0) {
+    if ((followLink ? stat(path.constData(), &st) : lstat(path.constData(), &st)) != 0) {
         *why = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
@@ -43,7 +44,7 @@ QString runtimeDir()
 {
     const QByteArray dir = qgetenv("XDG_RUNTIME_DIR");
     QString why;
-    if (dir.isEmpty() || dir[0] != '/' || !isPrivateFolder(dir, &why))
+    if (dir.isEmpty() || dir[0] != '/' || !isPrivateFolder(dir, &why, true))
         return QString();
     return QFile::decodeName(dir);
 }
@@ -73,7 +74,7 @@ void SingleInstance::take(const QString &programName)
         if (mkdir(d.constData(), 0700) != 0 && errno != EEXIST)
             return unavailable(QStringLiteral("cannot create the folder %1").arg(dir), errno);
         QString why;
-        if (!isPrivateFolder(d, &why))
+        if (!isPrivateFolder(d, &why, false))
             return unavailable(QStringLiteral("the folder %1 is not private: %2").arg(dir, why), 0);
     }
     m_path = dir + u'/' + name + QStringLiteral(".lock");

@@ -113,6 +113,7 @@ void TestSingleInstance::aLockThatCannotBeTakenIsNotAnotherInstance_data()
     QTest::newRow("a planted link") << "link";
     QTest::newRow("own folder open to others") << "folder mode";
     QTest::newRow("own folder made by another user") << "folder owner";
+    QTest::newRow("own folder planted as a link") << "folder link";
     QTest::newRow("a temporary folder where nothing can be made") << "read-only";
 }
 
@@ -140,6 +141,11 @@ void TestSingleInstance::aLockThatCannotBeTakenIsNotAnotherInstance()
         if (setup == "read-only") {
             place = "/sys";   // no folder can be made there, not even by root
             qputenv("TMPDIR", "/sys");
+        } else if (setup == "folder link") {
+            const QString elsewhere = m_tmp.path() + "/elsewhere";
+            QVERIFY(QDir().mkdir(elsewhere));
+            QCOMPARE(chmod(QFile::encodeName(elsewhere).constData(), 0700), 0);
+            QVERIFY(QFile::link(elsewhere, folder));
         } else {
             QVERIFY(QDir().mkdir(folder));
             if (setup == "folder mode") {
