@@ -1,7 +1,14 @@
 // The main window: start-up, menus, focus cues, keys among the lists, shutdown.
 #include "support/windows.h"
 
+#include "platform/single_instance.h"
+#include "support/testsupport.h"
+
 #include <QMenuBar>
+#include <QScopeGuard>
+#include <QTemporaryFile>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace pel;
 using namespace pel::test;
@@ -86,6 +93,57 @@ private slots:
         QVERIFY(f->canvas->painted().isEmpty());
         QCOMPARE(f->File1->Path(), fx.folder());
         QCOMPARE(f->Dir1->Path(), fx.folder());
+    }
+
+    // Every kind the pattern admits, as set at load: "*.WMF" in any case, the
+    // dot-less "*jpg" and "*bmp", "*.jpeg", "*.ico"; nothing else.
+    void filePatternAsSetAtLoad()
+    {
+        fx.stop();
+        QDir d(fx.folder());
+        QVERIFY(QFile::copy(sourceDir() + "/sample/diagram.wmf", d.filePath("Diagram.wmf")));
+        makePicture(d.filePath("tilebmp"), 20, 10, "BMP");
+        makePicture(d.filePath("mark.ico"), 16, 16, "ICO");
+        writeText(d.filePath("photo.png"), "x");
+        f = &fx.start();
+        QStringList names;
+        for (int i = 0; i < f->List1->ListCount(); ++i)
+            names << f->List1->List(i);
+        names.sort(Qt::CaseInsensitive);
+        QCOMPARE(names, (QStringList{"Diagram.wmf", "IMG10.bmp", "IMG2.bmp", "mark.ico", "photojpg", "Shot.JPEG",
+                                     "tilebmp"}));
+        QCOMPARE(f->File1->Pattern(), QStringLiteral("*.WMF;*.jpeg;*jpg;*bmp;*.ico"));
+    }
+
+    void captionsOfTheButtonsAndMenus()
+    {
+        const QList<std::pair<const char *, QString>> buttons = {
+            {"Command1", "実寸表示"}, {"Command2", "クリップボードにコピー"},
+            {"Command3", "実寸表示消去"}, {"Command4", "スライドショー　0.5sec"}};
+        for (const auto &[name, caption] : buttons) {
+            auto *b = f->findChild<QPushButton *>(QString::fromLatin1(name));
+            QVERIFY2(b, name);
+            QCOMPARE(b->text(), caption);
+        }
+        const QList<std::pair<const char *, QString>> menus = {
+            {"file_mnu", "ファイル"}, {"set_dat", "設定"}, {"s_showtime", "スライドショー表示時間"},
+            {"ime_mod", "漢字入力"}, {"help_mnu", "ヘルプ"}};
+        for (const auto &[name, caption] : menus) {
+            auto *m = f->findChild<QMenu *>(QString::fromLatin1(name));
+            QVERIFY2(m, name);
+            QCOMPARE(m->title(), caption);
+        }
+        const QList<std::pair<const char *, QString>> items = {
+            {"owari", "終　了"}, {"jyun_disp", "順次表示↓"}, {"ime_mon", "ON"}, {"ime_moff", "OFF"},
+            {"how_to", "簡易マニュアル"}, {"howtouse", "使い方"}, {"ver", "バージョン情報"},
+            {"s_time1", "0.5 sec"}, {"s_time6", "3.0 sec"}};
+        for (const auto &[name, caption] : items) {
+            auto *a = f->findChild<QAction *>(QString::fromLatin1(name));
+            QVERIFY2(a, name);
+            QCOMPARE(a->text(), caption);
+        }
+        // The order of the help menu: the separator between the manuals and the version.
+        QCOMPARE(f->help_mnu->actions(), (QList<QAction *>{f->how_to, f->howtouse, f->kugiri2, f->ver}));
     }
 
     void controlsStandWhereTheyBelong()
@@ -215,6 +273,23 @@ private slots:
         QCOMPARE(f->List1->ListCount(), 4);
     }
 
+    void doubleClickOnAFolderOpensIt()
+    {
+        activate();
+        f->List1->setListIndex(1);
+        QListWidgetItem *sub = f->Dir1->item(f->Dir1->count() - 1);
+        QVERIFY(sub->text().trimmed() == QStringLiteral("sub"));
+        const QPoint at = f->Dir1->visualItemRect(sub).center();
+        QTest::mouseClick(f->Dir1->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(f->List1->ListCount(), 4);   // a click only highlights
+        QTest::mouseDClick(f->Dir1->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(f->Dir1->Path(), fx.folder() + "/sub");
+        QCOMPARE(f->File1->Path(), fx.folder() + "/sub");
+        QCOMPARE(f->List1->ListCount(), 1);
+        QCOMPARE(f->List1->List(0), QStringLiteral("inner.ico"));
+        QCOMPARE(f->List1->ListIndex(), -1);
+    }
+
     void pickingAnEntrySetsTheNameAndClearsTheViewerFlag()
     {
         Module1::actual_flag = 1;
@@ -250,6 +325,48 @@ private slots:
         QTest::mouseClick(f->canvas, Qt::LeftButton, {}, QPoint(5, 200));
         QCOMPARE(f->Left(), 3180.0);
         QCOMPARE(f->Top(), 1655.0);
+    }
+
+    // Only a live instance holding the lock is "already running"; a lock that
+    // cannot be tried lets the program start and says why on one line of stderr.
+    void secondInstanceMessageOnlyWhenAnotherInstanceHoldsTheLock()
+    {
+        QTemporaryDir runtime;
+        QVERIFY(chmod(QFile::encodeName(runtime.path()).constData(), 0700) == 0);
+        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        auto restore = qScopeGuard([&] {
+            saved.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", saved);
+        });
+        fx.shown().clear();
+        {
+            SingleInstance running(QStringLiteral("pelorinax"));
+            SingleInstance second(QStringLiteral("pelorinax"));
+            QVERIFY(!Module1::firstInstance(second));
+            QCOMPARE(fx.shown().size(), 1);
+            QCOMPARE(fx.shown().at(0).prompt, QStringLiteral("Ｐｅｌｏｒｉｎａｘは、すでに起動されています。"));
+            QCOMPARE(fx.shown().at(0).buttons, 16);   // OK with the stop icon
+            QCOMPARE(fx.shown().at(0).title, QStringLiteral("pelorinax"));
+        }
+        fx.shown().clear();
+        QVERIFY(QFile::remove(runtime.filePath("pelorinax.lock")));
+        QVERIFY(QDir().mkdir(runtime.filePath("pelorinax.lock")));   // cannot be locked
+        SingleInstance blocked(QStringLiteral("pelorinax"));
+        QTemporaryFile err;
+        QVERIFY(err.open());
+        std::fflush(stderr);
+        const int savedErr = dup(2);
+        dup2(err.handle(), 2);
+        const bool starts = Module1::firstInstance(blocked);
+        std::fflush(stderr);
+        dup2(savedErr, 2);
+        close(savedErr);
+        QVERIFY(starts);
+        QVERIFY(fx.shown().isEmpty());
+        err.seek(0);
+        const QByteArray said = err.readAll();
+        QCOMPARE(said.count('\n'), 1);
+        QVERIFY2(said.contains(QFile::encodeName(runtime.filePath("pelorinax.lock"))), said.constData());
     }
 
     void exitClosesEveryWindowInEveryState_data()

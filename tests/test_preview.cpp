@@ -1,5 +1,6 @@
 // The preview box: centred at natural size, stretched when larger, the bad-file
 // message, and a clean box between pictures.
+#include "platform/test_wmf_builder.h"
 #include "support/windows.h"
 
 using namespace pel;
@@ -64,6 +65,24 @@ private slots:
         const auto &p = f->canvas->painted().first();
         QCOMPARE(p.twips, QRectF(205, 700, 3990, 3000));
         QCOMPARE(p.image.size(), QSize(266, 200));
+    }
+
+    void pictureExactlyAsWideAsTheBoxIsNotStretched()
+    {
+        // A metafile holds its size in twips: exactly 4000 x 1500.
+        const QByteArray wmf = WmfBuilder()
+                                   .placeable(QRect(0, 0, 4000, 1500), 1440)
+                                   .window(0, 0, 4000, 1500)
+                                   .brush(Qt::red)
+                                   .rect(0, 0, 4000, 1500)
+                                   .bytes();
+        writeText(QDir(fx.folder()).filePath("box.wmf"), wmf);
+        f->File1->Refresh();
+        f->disp_data1();
+        pick("box.wmf");
+        QVERIFY(fx.shown().isEmpty());
+        QCOMPARE(f->canvas->painted().size(), 1);
+        QCOMPARE(f->canvas->painted().first().twips, QRectF(200, 1450, 4000, 1500));
     }
 
     void eachPreviewClearsTheLastOne()

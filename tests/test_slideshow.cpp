@@ -29,6 +29,12 @@ class TestSlideshow : public QObject {
         e.setTimestamp(time);
         QApplication::sendEvent(&w, &e);
     }
+    static void activate(QWidget &w)
+    {
+        w.activateWindow();
+        QApplication::setActiveWindow(&w);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+    }
     void press(Form2 &w, Qt::Key k)
     {
         keyDown(w, k);
@@ -152,6 +158,58 @@ private slots:
         QCOMPARE(Module1::slide_flag, 0);
     }
 
+    void intervalChosenDuringARunTakesEffectAtOnce()
+    {
+        f->Command4_Click();
+        QVERIFY(f->Timer1->remainingTime() <= 500);
+        f->s_time[5]->trigger();
+        QVERIFY(f->Timer1->isActive());
+        QCOMPARE(f->Timer1->interval(), 3000);
+        QVERIFY(f->Timer1->remainingTime() > 2500);   // the countdown restarted
+    }
+
+    // A tick that arrives while the bad-file message of the previous one is open
+    // (the message box runs an event loop) does nothing.
+    void noTickWhileItsBadFileMessageIsOpen()
+    {
+        restartWith({"a.bmp", "bad.bmp", "c.bmp"});
+        f->Command4_Click();
+        f->Timer1_Timer();
+        int nested = 0;
+        fx.answer = [&](const MsgBoxShown &) {
+            if (nested++ == 0)
+                f->Timer1_Timer();
+            return int(vbOK);
+        };
+        f->Timer1_Timer();
+        QCOMPARE(fx.shown().size(), 1);
+        QCOMPARE(v().Caption(), QStringLiteral("1/3   a.bmp"));
+        QCOMPARE(Module1::slide_pos, 2);
+        f->Timer1_Timer();
+        QCOMPARE(v().Caption(), QStringLiteral("3/3   c.bmp"));
+    }
+
+    // A run stopped by Esc leaves the timer idle; once the list is emptied (a
+    // folder with no pictures) its next tick ends the show, and that is the last.
+    void afterAnEscStoppedRunAnEmptiedListEndsTheShowOnce()
+    {
+        f->Command4_Click();
+        f->Timer1_Timer();
+        press(v(), Qt::Key_Escape);
+        QVERIFY(f->Timer1->isActive());
+        f->Timer1_Timer();
+        QVERIFY(f->Timer1->isActive());   // idle while the list has files
+        const QString empty = fx.folder() + "/empty";
+        QVERIFY(QDir().mkpath(empty));
+        f->Dir1->setPath(empty);
+        QCOMPARE(f->List1->ListCount(), 0);
+        f->moveTo(0, 0);
+        f->Timer1_Timer();
+        QVERIFY(!f->Timer1->isActive());
+        QCOMPARE(f->Left(), 3180.0);
+        QVERIFY(fx.shown().isEmpty());
+    }
+
     void aFileChangedAfterItWasReadAheadShowsAsItIsNow()
     {
         f->Command4_Click();
@@ -252,6 +310,47 @@ private slots:
         QVERIFY(!Forms::isLoaded2() || !v().isVisible());
     }
 
+    // A bad first file: the message, then the viewer all the same, already past it.
+    void sequentialBadFirstFileStillAdvancesAndShowsTheViewer()
+    {
+        restartWith({"bad.bmp", "c.bmp", "d.bmp"});
+        f->jyun_disp->trigger();
+        bool ran = false;
+        fx.modal = [&](kit::KitForm *w) {
+            ran = true;
+            auto &viewer = static_cast<Form2 &>(*w);
+            QVERIFY(viewer.isVisible());
+            QCOMPARE(fx.shown().size(), 1);
+            QCOMPARE(fx.shown().at(0).prompt, QStringLiteral("画像ファイルが異常です\r\nbad.bmp"));
+            QCOMPARE(Module1::slide_pos, 1);
+            QCOMPARE(Module1::slide_flag, 1);
+            press(viewer, Qt::Key_Down);
+            QCOMPARE(viewer.Caption(), QStringLiteral("2/3   c.bmp"));
+            press(viewer, Qt::Key_Escape);
+        };
+        f->Command4_Click();
+        QVERIFY(ran);
+    }
+
+    // A step that fails leaves key_flag at 0: the key still held steps again.
+    void sequentialFailedStepLeavesKeyFlagClear()
+    {
+        restartWith({"a.bmp", "bad.bmp", "c.bmp"});
+        f->jyun_disp->trigger();
+        fx.modal = [&](kit::KitForm *w) {
+            auto &viewer = static_cast<Form2 &>(*w);
+            keyDown(viewer, Qt::Key_Down);
+            QCOMPARE(fx.shown().size(), 1);
+            QCOMPARE(viewer.key_flag, 0);
+            QCOMPARE(Module1::slide_pos, 2);
+            keyDown(viewer, Qt::Key_Down, true);
+            QCOMPARE(viewer.Caption(), QStringLiteral("3/3   c.bmp"));
+            QCOMPARE(viewer.key_flag, 1);
+            press(viewer, Qt::Key_Escape);
+        };
+        f->Command4_Click();
+    }
+
     void holdingDownStepsOnce()
     {
         f->jyun_disp->trigger();
@@ -272,6 +371,65 @@ private slots:
         };
         f->Command4_Click();
         QVERIFY(!Forms::isLoaded2() || !v().isVisible());
+    }
+
+    // A held Up steps back once, like a held Down steps once: the repeats of the
+    // window system (marked, or unmarked pairs with one time stamp) do not rewind.
+    void holdingUpStepsBackOnce()
+    {
+        f->jyun_disp->trigger();
+        fx.modal = [&](kit::KitForm *w) {
+            auto &viewer = static_cast<Form2 &>(*w);
+            press(viewer, Qt::Key_Down);
+            press(viewer, Qt::Key_Down);
+            QCOMPARE(viewer.Caption(), QStringLiteral("3/3   a3.bmp"));
+            keyDown(viewer, Qt::Key_Up);
+            QCOMPARE(viewer.Caption(), QStringLiteral("2/3   a2.bmp"));
+            for (int i = 0; i < 5; ++i) {
+                keyUp(viewer, Qt::Key_Up, true);
+                keyDown(viewer, Qt::Key_Up, true);
+            }
+            for (quint64 t = 1660; t < 1900; t += 40) {
+                stamped(viewer, QEvent::KeyRelease, Qt::Key_Up, t);
+                stamped(viewer, QEvent::KeyPress, Qt::Key_Up, t);
+            }
+            QCOMPARE(viewer.Caption(), QStringLiteral("2/3   a2.bmp"));
+            QCOMPARE(Module1::slide_pos, 2);
+            keyUp(viewer, Qt::Key_Up);
+            viewer.settleKeys();
+            press(viewer, Qt::Key_Down);   // the next file, not one far back
+            QCOMPARE(viewer.Caption(), QStringLiteral("3/3   a3.bmp"));
+            press(viewer, Qt::Key_Escape);
+        };
+        f->Command4_Click();
+    }
+
+    // In a timed run Up moves back two places (the next tick shows the file
+    // before), once per press however long it is held.
+    void upInATimedRunMovesBackTwoPlacesOncePerPress()
+    {
+        f->Command4_Click();
+        f->Timer1_Timer();
+        f->Timer1_Timer();
+        QCOMPARE(v().Caption(), QStringLiteral("2/3   a2.bmp"));
+        keyDown(v(), Qt::Key_Up);
+        QCOMPARE(Module1::slide_pos, 0);
+        QCOMPARE(Module1::slide_flag, 1);
+        f->Timer1_Timer();
+        QCOMPARE(v().Caption(), QStringLiteral("1/3   a1.bmp"));
+        for (int i = 0; i < 3; ++i) {
+            keyUp(v(), Qt::Key_Up, true);
+            keyDown(v(), Qt::Key_Up, true);
+        }
+        QCOMPARE(Module1::slide_pos, 1);   // still held: no second step
+        keyUp(v(), Qt::Key_Up);
+        f->Timer1_Timer();
+        f->Timer1_Timer();
+        keyDown(v(), Qt::Key_Up);   // a new press at the end of the run
+        QCOMPARE(Module1::slide_pos, 1);
+        QCOMPARE(Module1::slide_flag, 1);
+        f->Timer1_Timer();
+        QCOMPARE(v().Caption(), QStringLiteral("2/3   a2.bmp"));
     }
 
     void holdingDownStepsOnceWhenRepeatsComeUnmarked()
@@ -336,6 +494,102 @@ private slots:
         QCOMPARE(Module1::actual_flag, 0);
         QCOMPARE(Module1::slide_pos, 0);
         QCOMPARE(f->Left(), 3180.0);
+    }
+
+    // The sequential viewer blocks the main window, also when it was on screen
+    // already (an actual-size viewer that the run takes over); when it closes, the
+    // keyboard is back in List1, whose cue says so, and the next Down moves there.
+    void sequentialViewerIsModalAndLeavesTheFocusInList1_data()
+    {
+        QTest::addColumn<bool>("viewerOnScreen");
+        QTest::addColumn<int>("closeBy");   // 0 Esc, 1 Down past the last file
+        QTest::newRow("hidden viewer, Esc") << false << 0;
+        QTest::newRow("viewer on screen, Esc") << true << 0;
+        QTest::newRow("viewer on screen, Down past the end") << true << 1;
+    }
+    void sequentialViewerIsModalAndLeavesTheFocusInList1()
+    {
+        QFETCH(bool, viewerOnScreen);
+        QFETCH(int, closeBy);
+        activate(*f);
+        if (viewerOnScreen) {
+            f->List1->setListIndex(0);
+            f->Command1_Click();
+            QVERIFY(v().isVisible());
+            f->List1->setListIndex(1);   // another entry: the viewer no longer shows the selection
+        }
+        f->jyun_disp->trigger();
+        f->Command1->setFocus();   // the button was pressed: the lists' cue is white
+        bool ran = false;
+        fx.modal = [&](kit::KitForm *w) {
+            ran = true;
+            auto &viewer = static_cast<Form2 &>(*w);
+            QCOMPARE(QApplication::activeModalWidget(), static_cast<QWidget *>(&viewer));
+            // Input from the window system to the main window is refused.
+            const int before = f->List1->ListIndex();
+            QTest::keyClick(f->windowHandle(), Qt::Key_Down);
+            const QPoint row2 = f->List1->visualRect(f->List1->model()->index(2, 0)).center();
+            QTest::mouseClick(f->windowHandle(), Qt::LeftButton, {},
+                              f->List1->viewport()->mapTo(f, row2));
+            QCOMPARE(f->List1->ListIndex(), before);
+            if (closeBy == 0) {
+                press(viewer, Qt::Key_Escape);
+            } else {
+                for (int i = 0; i < 3; ++i)
+                    press(viewer, Qt::Key_Down);
+            }
+            QVERIFY(!viewer.isVisible());
+        };
+        f->Command4_Click();
+        QVERIFY(ran);
+        QVERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(f->focusWidget(), static_cast<QWidget *>(f->List1));
+        QVERIFY(QTest::qWaitForWindowActive(f));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(f->List1));
+        QCOMPARE(f->List1->backColor(), QColor(192, 255, 255));
+        const int before = f->List1->ListIndex();
+        QTest::keyClick(f->windowHandle(), Qt::Key_Down);
+        QCOMPARE(f->List1->ListIndex(), before + 1);
+    }
+
+    // After an erase the viewer is only hidden; a run that takes it over shows
+    // no bar and no corner square over its slides.
+    void runAfterAnEraseShowsNoCornerSquare_data()
+    {
+        QTest::addColumn<bool>("sequential");
+        QTest::newRow("timed") << false;
+        QTest::newRow("sequential") << true;
+    }
+    void runAfterAnEraseShowsNoCornerSquare()
+    {
+        QFETCH(bool, sequential);
+        makePicture(QDir(fx.folder()).filePath("a1.bmp"), 1200, 900, "BMP");   // both bars
+        f->List1->setListIndex(0);
+        f->Command1_Click();
+        QVERIFY(v().Picture2->isVisible());
+        f->Command3_Click();
+        QVERIFY(Forms::isLoaded2() && !v().isVisible());
+        bool checked = false;
+        auto check = [&](Form2 &w) {
+            QVERIFY(w.isVisible());
+            QVERIFY(w.Image1->isVisible());
+            QVERIFY(!w.Picture2->isVisible());
+            QVERIFY(!w.HScroll1->isVisible() && !w.VScroll1->isVisible());
+            checked = true;
+        };
+        if (sequential) {
+            f->jyun_disp->trigger();
+            fx.modal = [&](kit::KitForm *w) {
+                check(static_cast<Form2 &>(*w));
+                press(static_cast<Form2 &>(*w), Qt::Key_Escape);
+            };
+            f->Command4_Click();
+        } else {
+            f->Command4_Click();
+            f->Timer1_Timer();
+            check(v());
+        }
+        QVERIFY(checked);
     }
 
     void upInAnActualSizeViewerLeavesNoRunBehind()

@@ -51,6 +51,18 @@ bool choosePlatform()
 }
 }  // namespace
 
+bool Module1::firstInstance(const SingleInstance &lock)
+{
+    if (lock.heldByAnother()) {
+        MsgBox(QStringLiteral("Ｐｅｌｏｒｉｎａｘは、すでに起動されています。"), vbCritical, QStringLiteral("pelorinax"));
+        return false;
+    }
+    if (!lock.acquired())
+        std::fprintf(stderr, "pelorinax: starting without the single-instance check: %s\n",
+                     qPrintable(lock.problem()));
+    return true;
+}
+
 int Module1::proc1(int argc, char *argv[])
 {
     const CommandLine cmd = CommandLine::parse(CommandLine::arguments(argc, argv));
@@ -67,10 +79,8 @@ int Module1::proc1(int argc, char *argv[])
     QApplication::setFont(fonts::font(fonts::kGothic, 9));
 
     SingleInstance lock(QStringLiteral("pelorinax"));
-    if (!lock.acquired()) {
-        MsgBox(QStringLiteral("Ｐｅｌｏｒｉｎａｘは、すでに起動されています。"), vbCritical, QStringLiteral("pelorinax"));
+    if (!firstInstance(lock))
         return 0;
-    }
 
     const bool inStartFolder = enterStartFolder(cmd);
     Form1 &main = Forms::form1();

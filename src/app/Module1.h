@@ -5,6 +5,7 @@
 
 namespace pel {
 
+class SingleInstance;
 using Integer = std::int16_t;   // the 16-bit signed Integer of the windows' arithmetic
 using Long = std::int32_t;
 
@@ -28,6 +29,9 @@ struct Module1 {
     // Start: refuses a second instance, loads and shows the main window, runs the
     // event loop; returns the process exit code.
     static int proc1(int argc, char *argv[]);
+    // The single-instance rule: false, after the message, when another instance
+    // runs; a lock that could not be tried lets the program start (one line on stderr).
+    static bool firstInstance(const SingleInstance &lock);
 
     // Back to the start values (tests run many starts in one process).
     static void reset();

@@ -62,6 +62,9 @@ void prepareViewer(Form2 &v)
     v.Image1->show();
     v.VScroll1->hide();
     v.HScroll1->hide();
+    // The corner square goes with the bars: a viewer kept by an erase may still
+    // show it, over the bottom-right of the slide.
+    v.Picture2->hide();
 }
 }  // namespace
 

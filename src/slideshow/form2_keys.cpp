@@ -17,8 +17,7 @@ void Form2::closeRun()
     Module1::slide_pos = 0;
     if (Forms::isLoaded1()) {
         Form1 &main = Forms::form1();
-        main.activateWindow();
-        main.setFocus(Qt::OtherFocusReason);
+        main.SetFocus();   // List1, which the close handling gave the focus
         main.placeCentred();
     }
 }
@@ -30,10 +29,13 @@ void Form2::Form_KeyDown(int keyCode, int)
 
     // Back one picture: the position names the next file, so two places back.
     // Only a viewer that shows a run steps: in an actual-size display the key
-    // would start a run that nothing ever ends.
-    if (keyCode == 38 && runViewer) {
+    // would start a run that nothing ever ends. A held key repeats its key-down:
+    // only a new press (key_flag 0) steps, or holding Up would rewind silently.
+    bool rewound = false;
+    if (keyCode == 38 && runViewer && key_flag == 0) {
         Module1::slide_pos = static_cast<Integer>(std::max(0, Module1::slide_pos - 2));
         Module1::slide_flag = 1;
+        rewound = true;
     }
     if (keyCode == 27) {
         Module1::slide_flag = 0;
@@ -42,8 +44,12 @@ void Form2::Form_KeyDown(int keyCode, int)
         closeRun();
         return;
     }
-    if ((keyCode != 40 && keyCode != 38) || !main.jyun_disp->isChecked() || key_flag != 0)
+    if ((keyCode != 40 && keyCode != 38) || !main.jyun_disp->isChecked() || key_flag != 0) {
+        // A timed run shows the rewound file at its next tick: this press has stepped.
+        if (rewound)
+            key_flag = 1;
         return;
+    }
     if (Module1::slide_pos == count && Module1::slide_flag == 0)
         closeRun();
     if (main.jyun_disp->isChecked() && Module1::slide_flag == 1) {

@@ -4,6 +4,7 @@
 #include "app/Forms.h"
 #include "app/appicon.h"
 #include "platform/twips.h"
+#include "viewer/placement.h"
 
 #include <QIcon>
 
@@ -109,13 +110,29 @@ void Form2::Picture1_DblClick()
         return;
     Form1 &main = Forms::form1();
     main.Show();
-    main.activateWindow();
-    main.setFocus(Qt::OtherFocusReason);
+    main.SetFocus();
 }
 
 void Form2::Form_KeyUp(int, int)
 {
     key_flag = 0;
+}
+
+// A window manager too slow to answer at start left frame_w and frame_h measured
+// with a guessed frame; every viewer would lose the difference off its picture.
+// The first framed showing gives the real borders: they count from now on, and
+// this showing keeps its inner size (the window grows by the difference and is
+// centred again).
+void Form2::frameLearned(const QMargins &guessed)
+{
+    const QMargins real = frameMargins(border());
+    const double dw = twips::fromPixels(real.left() + real.right() - guessed.left() - guessed.right());
+    const double dh = twips::fromPixels(real.top() + real.bottom() - guessed.top() - guessed.bottom());
+    Module1::frame_w = toInt16(Module1::frame_w + dw);
+    Module1::frame_h = toInt16(Module1::frame_h + dh);
+    setWidth(Width() + dw);
+    setHeight(Height() + dh);
+    placement::centreViewer(*this);
 }
 
 void Form2::Form_QueryUnload()

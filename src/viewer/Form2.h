@@ -37,6 +37,7 @@ protected:
     void Form_QueryUnload() override;
     void Form_KeyDown(int keyCode, int shift) override;
     void Form_KeyUp(int keyCode, int shift) override;
+    void frameLearned(const QMargins &guessed) override;
 };
 
 }  // namespace pel

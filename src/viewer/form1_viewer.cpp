@@ -10,6 +10,8 @@
 #include "viewer/Form2.h"
 #include "viewer/placement.h"
 
+#include <algorithm>
+
 namespace pel {
 
 void Form1::Command1_Click()
@@ -32,7 +34,9 @@ void Form1::Command1_Click()
     QSizeF reducedTwips;
     if (pic && W > 0 && H > 0) {
         if (reduced) {
-            const double s = placement::fitScale(W, H);
+            // On a screen wider than 46800 twips the fit scale of a picture just
+            // over the limit is above 1: the reduced display never enlarges.
+            const double s = std::min(1.0, placement::fitScale(W, H));
             reducedTwips = QSizeF(twips::toSingle(W * s), twips::toSingle(H * s));
             // Only the reduced picture is decoded; the full one waits for a copy.
             shown = pic->render(kit::pixelRect(QRectF(QPointF(), reducedTwips)).size());

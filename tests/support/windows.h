@@ -88,6 +88,9 @@ public:
         Drives::setFakeUnreadable({});
         screen::setOverridePixels(QSize());
         Module1::reset();
+        // A test's scripts may hold references to its own locals.
+        answer = {};
+        modal = {};
     }
 
     static int defaultAnswer(const MsgBoxShown &box) { return (box.buttons & 7) == vbYesNo ? vbNo : vbOK; }

@@ -17,7 +17,13 @@ namespace {
 
 // Frame sizes per border style: asked of the window manager before the first
 // window of a style shows, corrected when a shown window reports otherwise.
-std::array<std::optional<QMargins>, 3> g_frames{};
+// `measured` is false while the sizes are a guess (the window manager did not
+// answer the early request in time).
+struct Frame {
+    QMargins margins;
+    bool measured = false;
+};
+std::array<std::optional<Frame>, 3> g_frames{};
 
 Qt::WindowFlags flagsFor(Border b)
 {
@@ -39,6 +45,18 @@ KitForm::KitForm(Border border, QWidget *parent) : QWidget(parent, flagsFor(bord
 {
     setAttribute(Qt::WA_DeleteOnClose, false);
     setClient(new QWidget(this));
+    static bool watching = false;
+    if (!watching) {
+        watching = true;
+        // A framed window that did not move hears of its frame only this way.
+        watchFrameExtents([](quintptr id) {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                auto *form = qobject_cast<KitForm *>(w);
+                if (form && form->internalWinId() == WId(id))
+                    QMetaObject::invokeMethod(form, &KitForm::syncFromWindowSystem, Qt::QueuedConnection);
+            }
+        });
+    }
 }
 
 KitForm::~KitForm()
@@ -71,12 +89,25 @@ QMargins KitForm::frameMargins(Border border)
 {
     auto &known = g_frames[static_cast<size_t>(border)];
     if (!known) {
-        known = probeFrameMargins(flagsFor(border)).value_or(QMargins());
+        const std::optional<QMargins> answer = probeFrameMargins(flagsFor(border));
+        known = Frame{answer.value_or(QMargins()), answer.has_value()};
     }
-    return *known;
+    return known->margins;
 }
 
-void KitForm::setFrameMargins(Border border, QMargins m) { g_frames[static_cast<size_t>(border)] = m; }
+bool KitForm::frameMeasured(Border border)
+{
+    frameMargins(border);
+    return g_frames[static_cast<size_t>(border)]->measured;
+}
+
+void KitForm::setFrameMargins(Border border, QMargins m) { g_frames[static_cast<size_t>(border)] = Frame{m, true}; }
+void KitForm::setFrameEstimate(Border border, QMargins m) { g_frames[static_cast<size_t>(border)] = Frame{m, false}; }
+
+void KitForm::frameLearned(const QMargins &)
+{
+    applyGeometry(true);
+}
 
 int KitForm::menuHeightPx() const { return m_menuBar ? m_menuBar->sizeHint().height() : 0; }
 
@@ -164,6 +195,13 @@ void KitForm::syncFromWindowSystem()
     const std::optional<QMargins> real = currentFrameMargins(*this);
     if (!real)
         return;   // not framed yet: nothing to learn, nothing has moved
+    if (!frameMeasured(m_border)) {
+        // The first framed showing after a guess: from now on the real frame.
+        const QMargins guessed = frameMargins(m_border);
+        setFrameMargins(m_border, *real);
+        frameLearned(guessed);
+        return;
+    }
     if (*real != frameMargins(m_border)) {
         // The window manager framed it otherwise than it said: keep the outer size
         // and place the handlers set.
@@ -203,6 +241,10 @@ std::function<void(KitForm *)> g_modalScript;
 
 void KitForm::ShowModal(const std::function<void()> &onShown)
 {
+    // Qt takes a window's modality into account only when the window is shown:
+    // one already on screen is hidden and shown again, or it would stay modeless.
+    if (isVisible() && windowModality() != Qt::ApplicationModal)
+        hide();
     setWindowModality(Qt::ApplicationModal);
     Show();
     QPointer<KitForm> self(this);
@@ -218,8 +260,18 @@ void KitForm::ShowModal(const std::function<void()> &onShown)
         if (self)
             self->m_modalLoop = nullptr;
     }
-    if (self)
+    // Modeless again for a later Show; a window still on screen (a test's script
+    // left it open) stays modal until it is hidden, as Qt keeps it.
+    if (self && !self->isVisible())
         self->setWindowModality(Qt::NonModal);
+}
+
+void KitForm::SetFocus()
+{
+    // The keyboard goes to the control that had it last in this window (Qt gives
+    // it back on activation); focusing the window widget itself would leave no
+    // control with the focus.
+    activateWindow();
 }
 
 void KitForm::setModalScript(std::function<void(KitForm *)> script) { g_modalScript = std::move(script); }

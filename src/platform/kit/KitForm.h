@@ -59,6 +59,8 @@ public:
     // window shows, before it handles any input.
     void ShowModal(const std::function<void()> &onShown = {});
     void Hide();
+    // Makes this the active window, the keyboard with the control that last had it.
+    void SetFocus();
     bool isShowingModal() const { return m_modalLoop != nullptr; }
 
     // Runs Form_QueryUnload (never cancelled), hides the window and schedules its
@@ -81,6 +83,10 @@ public:
     // known once a window of that style has been shown, estimated before.
     static QMargins frameMargins(Border border);
     static void setFrameMargins(Border border, QMargins m);
+    // False while the sizes are a guess: the window manager did not answer before
+    // the first window of the style showed. Tests make such a guess.
+    static bool frameMeasured(Border border);
+    static void setFrameEstimate(Border border, QMargins m);
 
     Border border() const { return m_border; }
 
@@ -93,6 +99,10 @@ protected:
     virtual void Form_KeyDown(int keyCode, int shift) { Q_UNUSED(keyCode) Q_UNUSED(shift) }
     virtual void Form_KeyUp(int keyCode, int shift) { Q_UNUSED(keyCode) Q_UNUSED(shift) }
     virtual void Form_Click() {}   // the client area outside the controls
+    // The first framed showing replaced a guessed frame (`guessed`) by the real
+    // one. By default the window keeps its outer size and place (its inner area
+    // changes and the resize handler runs).
+    virtual void frameLearned(const QMargins &guessed);
 
     void closeEvent(QCloseEvent *e) override;
     bool event(QEvent *e) override;

@@ -1,5 +1,7 @@
 #include "platform/kit/frame_probe.h"
 
+#include <QAbstractNativeEventFilter>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QHash>
@@ -79,6 +81,37 @@ std::optional<QMargins> currentFrameMargins(QWidget &shown)
     if (!windowManagerRuns(c, rootOf(c)))
         return QMargins();
     return readExtents(c, static_cast<xcb_window_t>(shown.winId()), atom(c, "_NET_FRAME_EXTENTS"));
+}
+
+namespace {
+class FrameExtentsFilter : public QAbstractNativeEventFilter {
+public:
+    explicit FrameExtentsFilter(std::function<void(quintptr)> changed) : m_changed(std::move(changed)) {}
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+    {
+        if (type != "xcb_generic_event_t")
+            return false;
+        const auto *ev = static_cast<const xcb_generic_event_t *>(message);
+        if ((ev->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
+            return false;
+        const auto *pn = static_cast<const xcb_property_notify_event_t *>(message);
+        xcb_connection_t *c = x11Connection();
+        if (c && pn->state == XCB_PROPERTY_NEW_VALUE && pn->atom == atom(c, "_NET_FRAME_EXTENTS"))
+            m_changed(quintptr(pn->window));
+        return false;   // Qt still sees every event
+    }
+
+private:
+    std::function<void(quintptr)> m_changed;
+};
+}  // namespace
+
+void watchFrameExtents(std::function<void(quintptr window)> changed)
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || !x11Connection())
+        return;
+    // Lives as long as the application.
+    QCoreApplication::instance()->installNativeEventFilter(new FrameExtentsFilter(std::move(changed)));
 }
 
 std::optional<QMargins> probeFrameMargins(Qt::WindowFlags flags)

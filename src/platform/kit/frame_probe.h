@@ -3,6 +3,7 @@
 // is first shown, so that outer sizes set by code come out right the first time.
 #include <QMargins>
 #include <Qt>
+#include <functional>
 #include <optional>
 
 class QWidget;
@@ -18,5 +19,11 @@ std::optional<QMargins> probeFrameMargins(Qt::WindowFlags flags);
 // The frame the window system reports now for a shown window; nothing while the
 // window manager has not framed it yet.
 std::optional<QMargins> currentFrameMargins(QWidget &shown);
+
+// Calls `changed` with the native window id whenever the window manager sets the
+// frame extents of one of the program's windows (X11; elsewhere it never calls).
+// A window placed exactly where it asked to be gets no move event when it is
+// framed: this is how the frame of such a window becomes known.
+void watchFrameExtents(std::function<void(quintptr window)> changed);
 
 }  // namespace pel::kit
