@@ -19,9 +19,7 @@ Form3::Form3() : kit::KitForm(kit::Border::FixedTool)
     setCaption(QStringLiteral("バージョン情報"));
     createControls();
     wire();
-    // Design client area 4380 x 2925.
-    const QMargins fm = frameMargins(border());
-    setDesignSize(4380 + twips::fromPixels(fm.left() + fm.right()), 2925 + twips::fromPixels(fm.top() + fm.bottom()));
+    setDesignClientSize(4380, 2925);
 }
 
 void Form3::createControls()

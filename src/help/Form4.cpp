@@ -24,9 +24,7 @@ Form4::Form4() : kit::KitForm(kit::Border::FixedTool)
     setCaption(QStringLiteral("簡易マニュアル"));
     createControls();
     wire();
-    // Design client area 9480 x 6360.
-    const QMargins fm = frameMargins(border());
-    setDesignSize(9480 + twips::fromPixels(fm.left() + fm.right()), 6360 + twips::fromPixels(fm.top() + fm.bottom()));
+    setDesignClientSize(9480, 6360);
 }
 
 void Form4::createControls()

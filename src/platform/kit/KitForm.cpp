@@ -126,6 +126,12 @@ void KitForm::setDesignSize(double width, double height)
     applyGeometry(false);
 }
 
+void KitForm::setDesignClientSize(double width, double height)
+{
+    const QMargins fm = frameMargins(m_border);
+    setDesignSize(width + twips::fromPixels(fm.left() + fm.right()), height + twips::fromPixels(fm.top() + fm.bottom()));
+}
+
 void KitForm::setWidth(double v)
 {
     v = twips::toSingle(v);

@@ -41,6 +41,9 @@ public:
     void moveTo(double left, double top);
     // The size the window has when it is created (no resize handling runs).
     void setDesignSize(double width, double height);
+    // The same, given as the client area the window is designed with (the frame
+    // of its border style added around it).
+    void setDesignClientSize(double width, double height);
 
     // Inner area in twips: the client area below the menu bar.
     double ScaleWidth() const;
