@@ -107,7 +107,7 @@ class Run:
         self.shots = 0
         self.starts = 0
         self.client = None   # where the main window's client area starts inside the window
-        self.rows = None     # the file list's rows: (first screen row, pitch)
+        self.rows = None     # the file list's text lines: (first screen row, row pitch, text height)
         self.row_looks = {}  # how each picture's name looks in the list
 
     # ---- the program
@@ -244,17 +244,19 @@ class Run:
                 if inked and start is None:
                     start = row
                 elif not inked and start is not None:
-                    runs.append(start)
+                    runs.append((start, row - start))
                     start = None
             return (image, runs) if len(runs) == len(PICTURES) else None
         image, runs = wait_for("the %d names in the file list" % len(PICTURES), runs_of_text, timeout=5)
-        self.rows = (runs[0] - 1, runs[1] - runs[0])
+        # Only the lines the text takes: a neighbour's selection does not reach them.
+        self.rows = (runs[0][0], runs[1][0] - runs[0][0], max(height for _, height in runs))
         self.row_looks = {name: self.row_look(image, i) for i, name in enumerate(PICTURES)}
 
     def row_look(self, image, index):
         x, _, w, _ = self.list_area()
-        top = self.rows[0] + index * self.rows[1]
-        return b"".join(green(image, x, row, w) for row in range(top, top + self.rows[1]))
+        first, pitch, height = self.rows
+        top = first + index * pitch
+        return b"".join(green(image, x, row, w) for row in range(top, top + height))
 
     def list_shows(self, image):
         """Each row of the list: the name it shows, "" when empty, "?" when unknown."""
@@ -513,7 +515,11 @@ def rename_refuses_a_hidden_files_name_and_renames_in_place(r):
              lambda: r.titled(RENAME_TITLE) == {dialog: place})
 
     enter_name(new)
-    wait_for("the rename dialog to close", lambda: not r.titled(RENAME_TITLE))
+    try:
+        wait_for("the rename dialog to close", lambda: not r.titled(RENAME_TITLE), timeout=5)
+    except Failure:
+        raise Failure("the rename dialog stays after a free name and Enter, Enter: the program shows %s, "
+                      "the folder holds %s" % (r.windows(), sorted(os.listdir(r.folder))))
     files[new] = files.pop(old)
     r.folder_holds(files, "after the rename")
     r.wait_list("the list after the rename", ["b1200.bmp", new, ""])
