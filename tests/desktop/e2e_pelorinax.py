@@ -9,10 +9,12 @@ Each step is a function of STEPS, run in order on one running program; a step
 leaves the program as the next one expects it (browsing, main window at home)."""
 
 import os
+import re
 import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from xsession import SKIP, Failure, Skip, XSession, read_png, wait_for, write_quadrants_bmp  # noqa: E402
@@ -24,6 +26,8 @@ MAIN_SIZE = (600, 327)        # 9000 x 4900 twips
 MAIN_HOME = (212, 110)        # centred across, a quarter of the free height down
 PARKED = (0, 0)
 LINE1_GREY = (128, 128, 128)  # the rule along the top of the main window's client area
+DELETE_TITLE = "ファイル削除"
+RENAME_TITLE = "ファイル名変更"   # the confirmation, the rename dialog and its refusals
 
 # The pictures of the scratch folder, in list order: name -> (size, quadrant colours).
 PICTURES = {
@@ -31,6 +35,8 @@ PICTURES = {
     "b1200.bmp": ((1200, 900), [(200, 60, 200), (40, 200, 200), (240, 140, 30), (120, 60, 160)]),
     "c64.bmp": ((64, 48), [(90, 200, 120), (250, 120, 160), (100, 100, 240), (180, 220, 60)]),
 }
+# A file the list does not show, whose name a rename must not take.
+HIDDEN = (".hidden.bmp", b"a hidden file that no rename may replace\n")
 
 
 def px(twips):
@@ -47,7 +53,17 @@ COMMAND2 = centre_of(4320, 3240, 2175, 375)   # クリップボードにコピ�
 COMMAND3 = centre_of(6600, 3600, 2055, 375)   # 実寸表示消去
 COMMAND4 = centre_of(4320, 3600, 2175, 375)   # スライドショー
 LIST1_FIRST_ROW = (round(px(4320)) + 20, round(px(120)) + 8)
+LIST1_INSIDE = (round(px(4320)) + 3, round(px(120)) + 2, round(px(2175)) - 6, round(px(2985)) - 4)
 PREVIEW_BOX = (px(200), px(700), px(4000), px(3000))
+
+
+def rename_dialog_geometry():
+    """Where the rename dialog opens: its client area of 3015 x 1725 twips (no frame
+    without a window manager), centred across, its top at the free height / 1.7."""
+    width, height = 3015, 1725
+    left = (SCREEN[0] * 15 - width) / 2
+    top = (SCREEN[1] * 15 - height) / 1.7
+    return (round(px(left)), round(px(top)), round(px(width)), round(px(height)))
 
 
 def quadrant_points(x, y, w, h):
@@ -57,6 +73,18 @@ def quadrant_points(x, y, w, h):
 
 def near(a, b, tolerance=10):
     return all(abs(p - q) <= tolerance for p, q in zip(a, b))
+
+
+def green(image, x, y, width):
+    """The green values of a run of pixels. The list's text is black, so its green
+    is the same on the list's white and its pale cyan (192, 255, 255)."""
+    i = (y * image.width + x) * 3 + 1
+    return image.rgb[i:i + width * 3:3]
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 class Run:
@@ -72,14 +100,20 @@ class Run:
         os.chmod(self.runtime, 0o700)
         for name, (size, colours) in PICTURES.items():
             write_quadrants_bmp(os.path.join(self.folder, name), size[0], size[1], colours)
+        with open(os.path.join(self.folder, HIDDEN[0]), "wb") as f:
+            f.write(HIDDEN[1])
+        self.trash = os.path.join(self.home, ".local", "share", "Trash")
         self.proc = None
         self.shots = 0
         self.starts = 0
         self.client = None   # where the main window's client area starts inside the window
+        self.rows = None     # the file list's text lines: (first screen row, row pitch, text height)
+        self.row_looks = {}  # how each picture's name looks in the list
 
     # ---- the program
     def start(self, *args, cwd=None):
-        env = dict(self.x.env, HOME=self.home, XDG_RUNTIME_DIR=self.runtime, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        env = dict(self.x.env, HOME=self.home, XDG_DATA_HOME=os.path.join(self.home, ".local", "share"),
+                   XDG_RUNTIME_DIR=self.runtime, LANG="C.UTF-8", LC_ALL="C.UTF-8")
         self.starts += 1
         with open(os.path.join(self.out, "pelorinax-start%d.log" % self.starts), "w") as log:
             try:
@@ -173,6 +207,80 @@ class Run:
         self.x.key("Return")
         self.wait_gone(name, proc)
 
+    def titled(self, title):
+        """The visible windows called `title`, by id: a message box and the rename
+        dialog share theirs."""
+        return {wid: g for wid, name, g in self.x.window_list(self.proc.pid) if name == title}
+
+    def folder_holds(self, expected, what):
+        """Fails unless the pictures' folder holds exactly `expected` (name -> bytes)."""
+        names = sorted(os.listdir(self.folder))
+        if names != sorted(expected):
+            raise Failure("%s: the folder holds %s, expected %s" % (what, names, sorted(expected)))
+        for name, data in expected.items():
+            if read_bytes(os.path.join(self.folder, name)) != data:
+                raise Failure("%s: the contents of %s changed" % (what, name))
+
+    def main_window_alone_at_home(self, what):
+        self.wait_main_at(MAIN_HOME, what)
+        if self.windows() != {CAPTION: MAIN_HOME + MAIN_SIZE}:
+            raise Failure("%s: the program shows %s, expected only its main window" % (what, self.windows()))
+
+    # ---- the file list, read off the screen row by row
+    def list_area(self):
+        x, y, w, h = LIST1_INSIDE
+        return self.on_client((x, y)) + (w, h)
+
+    def learn_list_rows(self):
+        """Finds the file list's rows at start-up, where every name shows unselected,
+        and keeps how each name looks there."""
+        x, y, w, h = self.list_area()
+
+        def runs_of_text():
+            image = self.x.screenshot()
+            runs, start = [], None
+            for row in range(y, y + h + 1):
+                inked = row < y + h and min(green(image, x, row, w)) < 160
+                if inked and start is None:
+                    start = row
+                elif not inked and start is not None:
+                    runs.append((start, row - start))
+                    start = None
+            return (image, runs) if len(runs) == len(PICTURES) else None
+        image, runs = wait_for("the %d names in the file list" % len(PICTURES), runs_of_text, timeout=5)
+        # Only the lines the text takes: a neighbour's selection does not reach them.
+        self.rows = (runs[0][0], runs[1][0] - runs[0][0], max(height for _, height in runs))
+        self.row_looks = {name: self.row_look(image, i) for i, name in enumerate(PICTURES)}
+
+    def row_look(self, image, index):
+        x, _, w, _ = self.list_area()
+        first, pitch, height = self.rows
+        top = first + index * pitch
+        return b"".join(green(image, x, row, w) for row in range(top, top + height))
+
+    def list_shows(self, image):
+        """Each row of the list: the name it shows, "" when empty, "?" when unknown."""
+        seen = []
+        for i in range(len(PICTURES)):
+            look = self.row_look(image, i)
+            if min(look) >= 240:
+                seen.append("")
+                continue
+            names = [n for n, known in self.row_looks.items() if all(abs(a - b) <= 24 for a, b in zip(look, known))]
+            seen.append(names[0] if names else "?")
+        return seen
+
+    def wait_list(self, what, expected):
+        last = {}
+
+        def shows():
+            last["seen"] = self.list_shows(self.x.screenshot())
+            return last["seen"] == expected
+        try:
+            wait_for(what, shows, timeout=5)
+        except Failure:
+            raise Failure("%s: the file list shows %s, expected %s" % (what, last.get("seen"), expected))
+
 
 # ---- steps --------------------------------------------------------------------
 
@@ -189,6 +297,7 @@ def starts_centred(r):
     seen = [image.pixel(*p) for p in r.preview_points()]
     if any(s != background for s in seen):
         raise Failure("the preview box is not empty at start: %s" % seen)
+    r.learn_list_rows()
 
 
 def a_pick_paints_the_preview(r):
@@ -296,7 +405,7 @@ def a_second_start_is_refused_and_leaves_the_first_alone(r):
     main_id = r.main_window_id()
     r.x.run("xdotool", "windowfocus", "--sync", main_id)
     before = r.settled(client)
-    second = r.start(os.path.join(r.folder, "c64.bmp"))
+    second = r.start(os.path.join(r.folder, "b1200.bmp"))
     try:
         r.wait_window(ALREADY_RUNNING_TITLE, second)
         r.shot("second-instance")
@@ -322,6 +431,102 @@ def a_second_start_is_refused_and_leaves_the_first_alone(r):
         raise Failure("the first instance's main window looks different after the refused second start")
 
 
+def delete_moves_the_picked_file_to_the_trash(r):
+    name = "a640.bmp"
+    path = os.path.join(r.folder, name)
+    kept = {n: read_bytes(os.path.join(r.folder, n)) for n in os.listdir(r.folder)}
+    data = kept.pop(name)
+    r.click_main(LIST1_FIRST_ROW)
+    r.wait_pixels("the preview of a640.bmp", r.preview_points(), PICTURES[name][1])
+    r.x.key("shift+d")   # the pointer is over the list, which holds the focus
+    r.wait_window(DELETE_TITLE)
+    r.shot("delete-question")
+    r.dismiss_box(DELETE_TITLE)   # Enter: Yes, the default
+
+    trashed = os.path.join(r.trash, "files", name)
+    try:
+        wait_for("a640.bmp to go to the trash", lambda: os.path.exists(trashed) and not os.path.exists(path), timeout=5)
+    except Failure:
+        raise Failure("after Yes to the delete the folder holds %s and the trash %s"
+                      % (sorted(os.listdir(r.folder)), sorted(os.listdir(os.path.join(r.trash, "files")))
+                         if os.path.isdir(os.path.join(r.trash, "files")) else "nothing"))
+    if read_bytes(trashed) != data:
+        raise Failure("the file in the trash is not a640.bmp as it was")
+    with open(os.path.join(r.trash, "info", name + ".trashinfo"), encoding="utf-8") as f:
+        lines = f.read().splitlines()
+    fields = dict(line.split("=", 1) for line in lines[1:] if "=" in line)
+    if (lines[:1] != ["[Trash Info]"]
+            or os.path.realpath(urllib.parse.unquote(fields.get("Path", ""))) != os.path.realpath(path)
+            or not re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d", fields.get("DeletionDate", ""))):
+        raise Failure("the trash's information on a640.bmp does not say where it was and when: %s" % lines)
+    r.folder_holds(kept, "after the delete")
+    r.wait_list("the list after the delete", ["b1200.bmp", "c64.bmp", ""])
+    r.main_window_alone_at_home("the main window after the delete")
+    r.wait_pixels("the preview kept after the delete", r.preview_points(), PICTURES[name][1])
+    r.shot("deleted")
+
+
+def rename_refuses_a_hidden_files_name_and_renames_in_place(r):
+    # The new name is the one the delete freed, whose look in the list the test knows.
+    old, new = "c64.bmp", "a640.bmp"
+    files = {n: read_bytes(os.path.join(r.folder, n)) for n in os.listdir(r.folder)}
+    r.click_main((LIST1_FIRST_ROW[0], LIST1_FIRST_ROW[1] + r.rows[1]))
+    x, y, w, h = PREVIEW_BOX
+    middle = quadrant_points(x + w / 2 - 32, y + h / 2 - 24, 64, 48)   # a small picture at its own size
+    r.wait_pixels("the preview of c64.bmp", [r.on_client(p) for p in middle], PICTURES[old][1])
+    r.x.key("r")
+    question = wait_for("the rename question", lambda: r.titled(RENAME_TITLE))
+    r.shot("rename-question")
+    (qid, (qx, qy, qw, qh)), = question.items()
+    r.x.point_at(qx + qw // 2, qy + qh // 4)
+    r.x.key("Return")   # Yes, the default
+
+    def the_dialog():
+        now = r.titled(RENAME_TITLE)
+        return now if len(now) == 1 and qid not in now else None
+    (dialog, place), = wait_for("the rename dialog", the_dialog).items()
+    expected = rename_dialog_geometry()
+    if place[2:] != expected[2:] or not near(place[:2], expected[:2], 1):
+        raise Failure("the rename dialog is %s, expected %s" % (place, expected))
+    r.shot("rename-dialog")
+
+    def enter_name(text):
+        r.x.point_at(place[0] + place[2] // 2, place[1] + place[3] // 2)
+        r.x.key("ctrl+a")
+        r.x.type(text)
+        r.x.key("Return", "Return")   # Enter in the box moves to 変更; Enter there presses it
+
+    enter_name(HIDDEN[0])
+
+    def the_refusal():
+        now = r.titled(RENAME_TITLE)
+        if dialog not in now:
+            raise Failure("the rename dialog closed on a name a hidden file holds")
+        boxes = [(k, g) for k, g in now.items() if k != dialog]
+        return (now[dialog], boxes[0]) if boxes else None
+    still, (box, (bx, by, bw, bh)) = wait_for("the refusal of a hidden file's name", the_refusal)
+    r.shot("rename-refused")
+    if still != place:
+        raise Failure("the rename dialog moved to %s on the refusal" % (still,))
+    r.folder_holds(files, "after the refused rename")
+    r.x.point_at(bx + bw // 2, by + bh // 4)
+    r.x.key("Return")
+    wait_for("the refusal to go, the dialog staying",
+             lambda: r.titled(RENAME_TITLE) == {dialog: place})
+
+    enter_name(new)
+    try:
+        wait_for("the rename dialog to close", lambda: not r.titled(RENAME_TITLE), timeout=5)
+    except Failure:
+        raise Failure("the rename dialog stays after a free name and Enter, Enter: the program shows %s, "
+                      "the folder holds %s" % (r.windows(), sorted(os.listdir(r.folder))))
+    files[new] = files.pop(old)
+    r.folder_holds(files, "after the rename")
+    r.wait_list("the list after the rename", ["b1200.bmp", new, ""])
+    r.main_window_alone_at_home("the main window after the rename")
+    r.shot("renamed")
+
+
 def a_file_on_the_command_line_is_picked_and_previewed(r):
     r.stop()
     r.proc = r.start(os.path.join(r.folder, "b1200.bmp"), cwd=r.home)
@@ -338,7 +543,8 @@ STEPS = [
     erase_brings_the_main_window_back,
     a_large_picture_gets_seventy_percent_and_both_bars,
     a_slideshow_runs_through_the_list_and_ends_at_home,
-    # The delete (D) and rename (R) keys join here.
+    delete_moves_the_picked_file_to_the_trash,
+    rename_refuses_a_hidden_files_name_and_renames_in_place,
     a_second_start_is_refused_and_leaves_the_first_alone,
     a_file_on_the_command_line_is_picked_and_previewed,
 ]

@@ -183,16 +183,25 @@ class XSession:
 
     def windows(self, pid):
         """Visible top-level windows of process `pid`: name -> (x, y, width, height)."""
+        return {name: geometry for _, name, geometry in self.window_list(pid)}
+
+    def window_list(self, pid):
+        """Visible top-level windows of process `pid` as (id, name, (x, y, width, height)),
+        for windows that share a title."""
         p = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid)],
                            env=self.env, capture_output=True, text=True, timeout=10)
-        found = {}
+        found = []
         for wid in p.stdout.split():
             name = self.run("xdotool", "getwindowname", wid, check=False).rstrip("\n")
             geometry = dict(line.split("=", 1) for line in
                             self.run("xdotool", "getwindowgeometry", "--shell", wid, check=False).split())
             if geometry:
-                found[name] = tuple(int(geometry[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+                found.append((wid, name, tuple(int(geometry[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))))
         return found
+
+    def type(self, text):
+        """Real key presses typing ASCII `text` into the focused window."""
+        self.run("xdotool", "type", "--delay", "30", text)
 
     def clipboard(self, target):
         return self.run("xclip", "-selection", "clipboard", "-t", target, "-o", binary=True, check=False, timeout=10)
