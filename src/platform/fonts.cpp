@@ -1,5 +1,7 @@
 #include "platform/fonts.h"
 
+#include <QFontDatabase>
+#include <QHash>
 #include <QStringList>
 
 namespace pel::fonts {
@@ -17,10 +19,33 @@ void install()
     QFont::insertSubstitutions(kMincho, mincho);
 }
 
-QFont font(const QString &face, double points, bool bold, bool italic)
+QString installedFamily(const QString &face)
 {
     install();
-    QFont f(face);
+    // Asked once per face: the answer holds for the life of the process.
+    static QHash<QString, QString> known;
+    auto it = known.constFind(face);
+    if (it != known.constEnd())
+        return *it;
+    QString family;
+    for (const QString &candidate : QFont::substitutes(face)) {
+        if (QFontDatabase::hasFamily(candidate)) {
+            family = candidate;
+            break;
+        }
+    }
+    known.insert(face, family);
+    return family;
+}
+
+QFont font(const QString &face, double points, bool bold, bool italic)
+{
+    // The installed stand-in by its own name: the same font the substitution would
+    // pick first, but Qt then neither looks for the missing face nor asks fontconfig
+    // for a fallback list up front, which cost about a millisecond per font and
+    // script at start-up. Glyphs the font lacks still come from fallbacks.
+    const QString family = installedFamily(face);
+    QFont f(family.isEmpty() ? face : family);
     f.setPointSizeF(points);
     f.setBold(bold);
     f.setItalic(italic);

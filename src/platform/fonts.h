@@ -13,7 +13,10 @@ inline const QString kMincho = QStringLiteral("ＭＳ Ｐ明朝");
 // any Japanese face fontconfig offers).
 void install();
 
-// A font by face name and size in points.
+// The first stand-in for `face` that is installed; empty when none is.
+QString installedFamily(const QString &face);
+
+// A font by face name and size in points (through its installed stand-in).
 QFont font(const QString &face, double points, bool bold = false, bool italic = false);
 
 }  // namespace pel::fonts
