@@ -7,7 +7,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build"
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-image-formats-plugins libgl-dev
-          libjpeg62-turbo-dev libxcb1-dev fonts-ipafont-gothic fonts-ipafont-mincho)
+          libjpeg62-turbo-dev libxcb1-dev libfontconfig-dev fonts-ipafont-gothic fonts-ipafont-mincho)
 if [ "$mode" = bench ]; then packages+=(libbenchmark-dev libjpeg-turbo-progs libvips-tools); fi
 
 missing=()

@@ -45,6 +45,7 @@ int Module1::proc1(int argc, char *argv[])
 {
     if (!choosePlatform())
         return 1;
+    fonts::preload();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("pelorinax"));
     QApplication::setWindowIcon(appIcon());

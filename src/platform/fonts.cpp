@@ -4,10 +4,43 @@
 #include <QHash>
 #include <QStringList>
 
+#include <fontconfig/fontconfig.h>
+#include <system_error>
+#include <thread>
+
 namespace pel::fonts {
+
+namespace {
+// Joined before the first font is used, and at the latest when the process ends.
+struct Preload {
+    std::thread worker;
+    void wait()
+    {
+        if (worker.joinable())
+            worker.join();
+    }
+    ~Preload() { wait(); }
+};
+Preload g_preload;
+}  // namespace
+
+void preload()
+{
+    if (g_preload.worker.joinable())
+        return;
+    try {
+        // The same configuration Qt's first font lookup would load (its files
+        // parsed, the font cache mapped): 3-4 ms, while the main thread connects
+        // to the display. Nothing else uses fontconfig until install() waits.
+        g_preload.worker = std::thread([] { FcInit(); });
+    } catch (const std::system_error &) {
+        // No worker: Qt loads the configuration itself when first asked.
+    }
+}
 
 void install()
 {
+    g_preload.wait();
     static bool done = false;
     if (done)
         return;

@@ -9,6 +9,11 @@ namespace pel::fonts {
 inline const QString kGothic = QStringLiteral("ＭＳ Ｐゴシック");
 inline const QString kMincho = QStringLiteral("ＭＳ Ｐ明朝");
 
+// Starts reading the font configuration on a worker, so that it is ready when
+// the first window measures text; called before the display is opened, which
+// takes about as long. The first font asked for waits for it.
+void preload();
+
 // Registers the substitutions once per process (IPAPGothic, IPAPMincho, then
 // any Japanese face fontconfig offers).
 void install();
