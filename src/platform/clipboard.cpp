@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImageWriter>
+#include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <cerrno>
@@ -26,6 +28,7 @@ const QString kPng = QStringLiteral("image/png");
 const QString kQtImage = QStringLiteral("application/x-qt-image");
 
 std::atomic<CopiedFile::Taking> g_taking{CopiedFile::Taking::AsUsual};
+constexpr int kKeepImageMs = 3000;
 
 // File systems stamp changes with a coarse clock (two seconds on FAT cards): a
 // file changed this recently may change again without its stamps moving.
@@ -243,13 +246,20 @@ QStringList PictureMimeData::formats() const
 
 QImage PictureMimeData::image() const
 {
+    if (!m_image.isNull())
+        return m_image;
     const QString path = m_file->bytesPath();
     if (path.isEmpty())
         return {};
     const auto picture = PictureFile::open(path);
     if (!picture || picture->format() != m_format || picture->pixelSize() != m_size)
         return {};
-    return picture->render(m_size);
+    m_image = picture->render(m_size);
+    // Kept a moment: one paste often asks twice (the image, then PNG; or a
+    // clipboard manager saving format after format), then given back.
+    if (!m_image.isNull() && QThread::currentThread() == thread())
+        QTimer::singleShot(kKeepImageMs, this, [this] { m_image = QImage(); });
+    return m_image;
 }
 
 QByteArray PictureMimeData::png() const

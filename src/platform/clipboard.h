@@ -62,7 +62,8 @@ public:
     PictureMimeData(std::shared_ptr<CopiedFile> file, PictureFormat format, QSize naturalSize);
 
     QStringList formats() const override;
-    // The picture at its natural size; null when the copy holds nothing.
+    // The picture at its natural size, made from the copied bytes (and kept a
+    // few seconds for the next request); null when the copy holds nothing.
     QImage image() const;
     // The picture as PNG: the file's bytes when it is one, else written from image().
     QByteArray png() const;
@@ -75,6 +76,7 @@ private:
     PictureFormat m_format;
     QSize m_size;
     QStringList m_ownFormats;   // offered as the file's own bytes
+    mutable QImage m_image;     // the last one made, for a few seconds
 };
 
 void clear();
