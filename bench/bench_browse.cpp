@@ -5,6 +5,8 @@
 // otherwise; a fixed 1024 x 768 screen at 15 twips a pixel).
 //
 //   bench_browse --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
+//   bench_browse --versus-ls [RUNS]   the folder change alone next to a sorted `ls` of
+//                                     the same folder, interleaved, medians and their ratio
 #include "app/Form1.h"
 #include "app/Forms.h"
 #include "app/Module1.h"
@@ -23,7 +25,16 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char **environ;
 
 namespace {
 
@@ -216,6 +227,91 @@ void BM_List1Repaint(benchmark::State &state)
 }
 BENCHMARK(BM_List1Repaint)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// ---- side by side with ls ----------------------------------------------------
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// One `ls` of `folder` (one name a line, sorted by its locale), output to
+// /dev/null, from spawn to exit.
+double timeLs(const QString &folder)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    const QByteArray dir = QFile::encodeName(folder);
+    char ls[] = "ls";
+    char *args[] = {ls, const_cast<char *>(dir.constData()), nullptr};
+    QElapsedTimer t;
+    t.start();
+    pid_t pid = 0;
+    const int rc = posix_spawnp(&pid, "ls", &actions, nullptr, args, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    if (rc != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return t.nsecsElapsed() / 1e6;
+}
+
+double loadAverage()
+{
+    double load = -1;
+    if (FILE *f = std::fopen("/proc/loadavg", "r")) {
+        if (std::fscanf(f, "%lf", &load) != 1)
+            load = -1;
+        std::fclose(f);
+    }
+    return load;
+}
+
+int versusLs(int runs)
+{
+    pel::Form1 &f = mainWindow();
+    std::vector<double> app, list, lsTimes;
+    for (int i = -1; i < runs; ++i) {   // one warm-up round
+        double change = 0, files = 0;
+        // Each measured from the small folder (all three lists back there); which
+        // goes first alternates.
+        for (int k = 0; k < 2; ++k) {
+            backToSmall(f);
+            f.File1->setPath(folders().small);
+            f.List1->setItems(f.File1->names());
+            QElapsedTimer t;
+            if ((k + i) % 2 == 0) {
+                t.start();
+                openFolder(f, folders().big);
+                change = t.nsecsElapsed() / 1e6;
+            } else {
+                t.start();
+                f.File1->setPath(folders().big);   // read, match, sort: the file list alone
+                f.List1->setItems(f.File1->names());
+                files = t.nsecsElapsed() / 1e6;
+            }
+        }
+        const double ls = timeLs(folders().big);
+        if (ls < 0 || f.List1->ListCount() != 32767) {
+            std::fprintf(stderr, "ls failed or the list is not full\n");
+            return 1;
+        }
+        if (i >= 0) {
+            app.push_back(change);
+            list.push_back(files);
+            lsTimes.push_back(ls);
+        }
+    }
+    const double ls = median(lsTimes);
+    std::printf("folder of 32767 pictures + 5000 others, %d runs, load average %.2f\n", runs, loadAverage());
+    std::printf("  folder change (Dir1 refilled, File1 read + matched + sorted, List1 given the names): %7.2f ms  %.2fx ls\n",
+                median(app), median(app) / ls);
+    std::printf("  File1 read + matched + sorted, List1 given the names, no folder list:             %7.2f ms  %.2fx ls\n",
+                median(list), median(list) / ls);
+    std::printf("  ls FOLDER > /dev/null (spawn to exit):                                            %7.2f ms\n", ls);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -226,6 +322,12 @@ int main(int argc, char **argv)
     // As the program starts: its font substitutions and application font.
     pel::fonts::install();
     QApplication::setFont(pel::fonts::font(pel::fonts::kGothic, 9));
+    if (argc >= 2 && std::strcmp(argv[1], "--versus-ls") == 0) {
+        const int rc = versusLs(argc >= 3 ? std::max(1, std::atoi(argv[2])) : 30);
+        pel::Forms::unloadAll();
+        pel::MsgBoxScript::remove();
+        return rc;
+    }
     benchmark::Initialize(&argc, argv);
     folders();
     benchmark::RunSpecifiedBenchmarks();

@@ -44,6 +44,26 @@ private slots:
         QCOMPARE(names(), (QStringList{"one.bmp", "two.bmp"}));
     }
 
+    // The folder list and the file list share one reading of the folder, at the
+    // start and at each change of drive or folder.
+    void startAndEachChangeReadTheFolderOnce()
+    {
+        fx.stop();
+        Drives::setFakeVolumes({{A, "A"}, {B, "B"}, {C, "C"}});
+        int reads = folderReads();
+        f = &fx.start(A + "/pics");
+        QCOMPARE(folderReads() - reads, 1);
+        reads = folderReads();
+        f->Drive1->setDrive(C);
+        QCOMPARE(names(), (QStringList{"three.jpg"}));
+        QCOMPARE(folderReads() - reads, 1);
+        reads = folderReads();
+        f->Dir1->setPath(A);
+        QCOMPARE(f->Dir1->item(f->Dir1->count() - 1)->text().trimmed(), QStringLiteral("pics"));
+        QVERIFY(names().isEmpty());
+        QCOMPARE(folderReads() - reads, 1);
+    }
+
     void eachDriveKeepsItsOwnFolder()
     {
         f->Drive1->setDrive(C);

@@ -375,6 +375,34 @@ private slots:
         QCOMPARE(QColor(copied.pixel(10, 10)), QColor(Qt::yellow));
     }
 
+    // The copy takes the file as it is when the button is pressed: one that went
+    // away or holds another picture now is refused, and the clipboard keeps what
+    // it had; one changed after the copy still pastes as copied.
+    void copyTakesTheFileAsItIsThen()
+    {
+        const QString path = fx.folder() + "/big.bmp";
+        pick("big.bmp");
+        f->Command1_Click();
+        QGuiApplication::clipboard()->setText(QStringLiteral("kept"));
+        QVERIFY(QFile::remove(path));
+        fx.shown().clear();
+        f->Command2_Click();
+        QCOMPARE(fx.shown().size(), 1);
+        QCOMPARE(fx.shown().at(0).prompt, QStringLiteral("画像ファイルが異常です\r\nbig.bmp"));
+        makePicture(path, 1000, 900, "BMP");   // another size
+        f->Command2_Click();
+        QCOMPARE(fx.shown().at(1).prompt, QStringLiteral("画像ファイルが異常です\r\nbig.bmp"));
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("kept"));
+
+        makePicture(path, 1200, 900, "BMP");
+        f->Command2_Click();
+        QCOMPARE(fx.shown().at(2).prompt, QStringLiteral("画像をクリップボードにコピーしました。"));
+        makePicture(path, 1200, 900, "BMP", Qt::green);   // changed after the copy
+        const QImage copied = QGuiApplication::clipboard()->image();
+        QCOMPARE(copied.size(), QSize(1200, 900));
+        QCOMPARE(QColor(copied.pixel(1100, 800)), QColor(40, 120, 200));
+    }
+
     void copyRefusesUntilTheSelectionIsOpened()
     {
         pick("small.bmp");

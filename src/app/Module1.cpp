@@ -70,6 +70,7 @@ int Module1::proc1(int argc, char *argv[])
         return *status;   // --help, --version or a misuse: no window, no lock
     if (!choosePlatform())
         return 1;
+    fonts::preload();
     // The arguments are ours: Qt must not take a path for one of its own options.
     int qtArgc = 1;
     QApplication app(qtArgc, argv);

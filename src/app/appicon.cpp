@@ -1,5 +1,8 @@
 #include "app/appicon.h"
 
+#include <QImageReader>
+#include <QFileInfo>
+#include <QImageReader>
 #include <QPixmap>
 
 // The resources live in a static library: nothing registers them until asked.
@@ -22,12 +25,21 @@ QIcon appIcon()
     return icon;
 }
 
-QImage appIconImage() { return storedImage(QStringLiteral(":/icon.png")); }
+QImage appIconImage()
+{
+    static const QImage image = storedImage(QStringLiteral(":/icon.png"));
+    return image;
+}
 
 QImage storedImage(const QString &path)
 {
+    // Read by the reader of the file's own format alone: left to guess, the
+    // reader loads every image-format plugin (and their libraries) to ask each
+    // whether it knows the file, which cost the start-up 2-4 ms.
     registerResources();
-    return QImage(path);
+    QImageReader reader(path, QFileInfo(path).suffix().toLatin1());
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
 }
 
 }  // namespace pel

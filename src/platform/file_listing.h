@@ -4,6 +4,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <string>
+#include <string_view>
+#include <vector>
+
 namespace pel {
 
 // A ";"-separated list of wildcards ("*.WMF;*.jpeg;*jpg;*bmp;*.ico"), matched
@@ -12,10 +16,22 @@ class FilePattern {
 public:
     explicit FilePattern(const QString &pattern = QString());
     bool matches(QStringView name) const;
+    // The same answer as matches() for a name of ASCII characters, without
+    // making a QString of it (the usual name in a folder of photos).
+    bool matchesAscii(std::string_view name) const;
     QString text() const { return m_text; }
 private:
     QString m_text;
-    struct Part { QString prefix; QString suffix; bool wildcard; QString exact; };
+    struct Part {
+        QString prefix;
+        QString suffix;
+        bool wildcard = false;
+        QString exact;
+        // The same three lower-cased, when all of them are ASCII.
+        bool ascii = false;
+        std::string lowerPrefix, lowerSuffix, lowerExact;
+    };
+    void addPart(const QString &prefix, const QString &suffix, bool wildcard, const QString &exact);
     // Simple forms ("*suffix", "name") are matched without regex; others fall back.
     QStringList m_globs;
     std::vector<Part> m_parts;
@@ -32,7 +48,14 @@ struct ScanResult {
 ScanResult scanFolder(const QString &folder, const FilePattern &pattern, int capacity = 32767);
 
 // Sub-folders of `folder` (hidden ones left out), in natural order.
+// Opening a folder lists its sub-folders and then its files in one step: the
+// file listing of the same folder that follows in that step (before the event
+// loop runs again) uses the reading made here, so a large folder is read once.
 QStringList subFolders(const QString &folder, bool *readable = nullptr);
+
+// How many times this thread has read a folder's entries (tests and benchmarks
+// check the count).
+int folderReads();
 
 // Case-insensitive natural order (IMG2 before IMG10) with Japanese collation,
 // independent of the process locale.

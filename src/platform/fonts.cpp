@@ -1,11 +1,46 @@
 #include "platform/fonts.h"
 
+#include <QFontDatabase>
+#include <QHash>
 #include <QStringList>
+
+#include <fontconfig/fontconfig.h>
+#include <system_error>
+#include <thread>
 
 namespace pel::fonts {
 
+namespace {
+// Joined before the first font is used, and at the latest when the process ends.
+struct Preload {
+    std::thread worker;
+    void wait()
+    {
+        if (worker.joinable())
+            worker.join();
+    }
+    ~Preload() { wait(); }
+};
+Preload g_preload;
+}  // namespace
+
+void preload()
+{
+    if (g_preload.worker.joinable())
+        return;
+    try {
+        // The same configuration Qt's first font lookup would load (its files
+        // parsed, the font cache mapped): 3-4 ms, while the main thread connects
+        // to the display. Nothing else uses fontconfig until install() waits.
+        g_preload.worker = std::thread([] { FcInit(); });
+    } catch (const std::system_error &) {
+        // No worker: Qt loads the configuration itself when first asked.
+    }
+}
+
 void install()
 {
+    g_preload.wait();
     static bool done = false;
     if (done)
         return;
@@ -17,10 +52,33 @@ void install()
     QFont::insertSubstitutions(kMincho, mincho);
 }
 
-QFont font(const QString &face, double points, bool bold, bool italic)
+QString installedFamily(const QString &face)
 {
     install();
-    QFont f(face);
+    // Asked once per face: the answer holds for the life of the process.
+    static QHash<QString, QString> known;
+    auto it = known.constFind(face);
+    if (it != known.constEnd())
+        return *it;
+    QString family;
+    for (const QString &candidate : QFont::substitutes(face)) {
+        if (QFontDatabase::hasFamily(candidate)) {
+            family = candidate;
+            break;
+        }
+    }
+    known.insert(face, family);
+    return family;
+}
+
+QFont font(const QString &face, double points, bool bold, bool italic)
+{
+    // The installed stand-in by its own name: the same font the substitution would
+    // pick first, but Qt then neither looks for the missing face nor asks fontconfig
+    // for a fallback list up front, which cost about a millisecond per font and
+    // script at start-up. Glyphs the font lacks still come from fallbacks.
+    const QString family = installedFamily(face);
+    QFont f(family.isEmpty() ? face : family);
     f.setPointSizeF(points);
     f.setBold(bold);
     f.setItalic(italic);

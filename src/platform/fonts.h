@@ -9,11 +9,19 @@ namespace pel::fonts {
 inline const QString kGothic = QStringLiteral("ＭＳ Ｐゴシック");
 inline const QString kMincho = QStringLiteral("ＭＳ Ｐ明朝");
 
+// Starts reading the font configuration on a worker, so that it is ready when
+// the first window measures text; called before the display is opened, which
+// takes about as long. The first font asked for waits for it.
+void preload();
+
 // Registers the substitutions once per process (IPAPGothic, IPAPMincho, then
 // any Japanese face fontconfig offers).
 void install();
 
-// A font by face name and size in points.
+// The first stand-in for `face` that is installed; empty when none is.
+QString installedFamily(const QString &face);
+
+// A font by face name and size in points (through its installed stand-in).
 QFont font(const QString &face, double points, bool bold = false, bool italic = false);
 
 }  // namespace pel::fonts

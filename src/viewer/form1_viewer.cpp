@@ -118,16 +118,14 @@ void Form1::Command2_Click()
     auto pic = Forms::form2().Picture1->picture();
     if (!pic)
         return;
-    // Always the natural size, also when the viewer shows the picture reduced.
-    const QImage &decoded = Forms::form2().Picture1->shownImage();
-    const QImage full = decoded.size() == pic->pixelSize() ? decoded : pic->render(pic->pixelSize());
-    if (full.isNull()) {
+    // Always the natural size, also when the viewer shows the picture reduced. The
+    // file is taken as it is now; its pixels are made when a program pastes them,
+    // so the message comes at once whatever the size.
+    if (!clipboard::putPictureFile(fullPath(Module1::file_name), pic->format(), pic->pixelSize())) {
         // Never report a copy that did not happen.
         MsgBox(QStringLiteral("画像ファイルが異常です\r\n") + Module1::file_name, vbOKOnly);
         return;
     }
-    clipboard::clear();
-    clipboard::putPicture(full, pic->nativeData());
     MsgBox(QStringLiteral("画像をクリップボードにコピーしました。"), vbOKOnly);
 }
 

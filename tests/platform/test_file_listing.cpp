@@ -1,8 +1,10 @@
 #include "platform/file_listing.h"
 #include "support/testsupport.h"
 
+#include <QCollator>
 #include <QCoreApplication>
 #include <QFile>
+#include <QLocale>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QDir>
@@ -60,10 +62,12 @@ private slots:
     void unreadableFolder();
     void subFoldersListsDirectoriesAndLinks();
     void aChangedFolderIsReadAfresh();
+    void anOpenedFolderIsReadOnce();
     void naturalOrder_data();
     void naturalOrder();
     void equalNamesHaveOneFixedOrder();
     void orderUnderTheCLocale();
+    void orderAgreesRunByRun();
 };
 
 void TestFileListing::pattern_data()
@@ -94,6 +98,9 @@ void TestFileListing::pattern_data()
     QTest::newRow("star dot star takes names without dot") << "*.*" << "Makefile" << true;
     QTest::newRow("blanks around parts") << " *.png ; *.gif " << "a.GIF" << true;
     QTest::newRow("no pattern lists all") << "" << "anything" << true;
+    // Unicode case folding: the Kelvin sign folds to "k", so an ASCII name meets it.
+    QTest::newRow("kelvin sign in the pattern") << QString::fromUtf8("*.\u212Apg") << "a.kpg" << true;
+    QTest::newRow("kelvin sign, other letters") << QString::fromUtf8("*.\u212Apg") << "a.jpg" << false;
 }
 
 void TestFileListing::pattern()
@@ -101,7 +108,12 @@ void TestFileListing::pattern()
     QFETCH(QString, pattern);
     QFETCH(QString, name);
     QFETCH(bool, listed);
-    QCOMPARE(FilePattern(pattern).matches(name), listed);
+    const FilePattern p(pattern);
+    QCOMPARE(p.matches(name), listed);
+    // Most names in a folder are ASCII and take the byte path: the same answer.
+    const QByteArray ascii = name.toLatin1();
+    if (QString::fromLatin1(ascii) == name && !ascii.contains(char(0x80)))
+        QCOMPARE(p.matchesAscii(std::string_view(ascii.constData(), size_t(ascii.size()))), listed);
 }
 
 void TestFileListing::scanFiltersAndSorts()
@@ -251,6 +263,49 @@ void TestFileListing::aChangedFolderIsReadAfresh()
     QCOMPARE(scanFolder(d, pictures).names, (QStringList{"c.jpg", QStringLiteral("写真.jpg")}));
 }
 
+// The folder list and the file list of one opening share one reading; no other
+// listing ever sees it, so whatever changes afterwards shows in the next one.
+void TestFileListing::anOpenedFolderIsReadOnce()
+{
+    QTemporaryDir tmp, other;
+    const QString d = tmp.path();
+    const FilePattern pictures(QStringLiteral("*.jpg"));
+    touch(d + "/a.jpg");
+    QDir(d).mkdir("sub");   // changed a moment ago: read once all the same
+    touch(other.path() + "/o.jpg");
+
+    int reads = folderReads();
+    QCOMPARE(subFolders(d), QStringList{"sub"});
+    QCOMPARE(scanFolder(d, pictures).names, QStringList{"a.jpg"});
+    QCOMPARE(folderReads() - reads, 1);
+
+    touch(d + "/b.jpg");   // the handed-over reading was used up
+    reads = folderReads();
+    QCOMPARE(scanFolder(d, pictures).names, (QStringList{"a.jpg", "b.jpg"}));
+    QCOMPARE(folderReads() - reads, 1);
+
+    // A file listing hands nothing over, neither to the folder list nor to
+    // another file listing.
+    reads = folderReads();
+    scanFolder(d, pictures);
+    subFolders(d);
+    scanFolder(d, pictures);
+    QCOMPARE(folderReads() - reads, 2);   // the second file listing used the folder list's
+
+    // The step is over once the event loop has run.
+    subFolders(d);
+    QCoreApplication::sendPostedEvents();
+    reads = folderReads();
+    QCOMPARE(scanFolder(d, pictures).names, (QStringList{"a.jpg", "b.jpg"}));
+    QCOMPARE(folderReads() - reads, 1);
+
+    // Another folder is read for itself.
+    subFolders(d);
+    reads = folderReads();
+    QCOMPARE(scanFolder(other.path(), pictures).names, QStringList{"o.jpg"});
+    QCOMPARE(folderReads() - reads, 1);
+}
+
 void TestFileListing::naturalOrder_data()
 {
     QTest::addColumn<QString>("a");
@@ -325,6 +380,105 @@ void TestFileListing::orderUnderTheCLocale()
     QCOMPARE(child.exitCode(), 0);
     const QStringList printed = QString::fromUtf8(child.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(printed, kOrdered);
+}
+
+namespace {
+
+// The order spelled out run by run, as a person would compare two names: an
+// oracle for the byte keys the sort compares.
+struct Run {
+    bool number;
+    QString text;    // text, or the significant digits
+    int zeros = 0;   // leading zeros of a number
+};
+
+std::vector<Run> runsOf(const QString &s)
+{
+    std::vector<Run> runs;
+    for (qsizetype i = 0; i < s.size();) {
+        const bool digit = s[i].isDigit();
+        qsizetype j = i;
+        while (j < s.size() && s[j].isDigit() == digit)
+            ++j;
+        Run r{digit, s.mid(i, j - i)};
+        if (digit) {
+            QString digits;
+            for (QChar c : r.text)
+                digits += QChar(u'0' + c.digitValue());
+            while (digits.size() > 1 && digits.startsWith(u'0')) {
+                digits.remove(0, 1);
+                ++r.zeros;
+            }
+            r.text = digits;
+        }
+        runs.push_back(r);
+        i = j;
+    }
+    return runs;
+}
+
+bool oracleLess(const QString &a, const QString &b, const QCollator &collator)
+{
+    const std::vector<Run> ra = runsOf(a), rb = runsOf(b);
+    for (size_t i = 0; i < std::min(ra.size(), rb.size()); ++i) {
+        const Run &x = ra[i], &y = rb[i];
+        if (x.number != y.number)
+            return x.number;
+        if (x.number) {
+            if (x.text.size() != y.text.size())
+                return x.text.size() < y.text.size();
+            if (x.text != y.text)
+                return x.text < y.text;
+        } else if (const int c = collator.compare(x.text, y.text)) {
+            return c < 0;
+        }
+    }
+    if (ra.size() != rb.size())
+        return ra.size() < rb.size();
+    std::vector<int> za, zb;
+    for (const Run &r : ra)
+        if (r.number)
+            za.push_back(r.zeros);
+    for (const Run &r : rb)
+        if (r.number)
+            zb.push_back(r.zeros);
+    if (za != zb)
+        return za < zb;
+    return a < b;
+}
+
+}  // namespace
+
+// Names of every shape, long digit runs among them, and a folder with more
+// distinct words than the short form of the keys can rank.
+void TestFileListing::orderAgreesRunByRun()
+{
+    QCollator collator(QLocale(QLocale::Japanese, QLocale::Japan));
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    QRandomGenerator rng(2024);
+    const QStringList pieces = {"IMG", "img", "Img_", "写真", "あ", "ア", "x", ".jpg", ".JPG", "_", " ",
+                                "-", QString::fromUtf8("２"), "0", "007", "1", "99", QString(140, u'7'),
+                                QString(139, u'7'), "é", "E"};
+    QStringList mixed;
+    for (int i = 0; i < 3000; ++i) {
+        QString s;
+        for (int k = 0, parts = 1 + rng.bounded(5); k < parts; ++k)
+            s += rng.bounded(3) ? pieces[rng.bounded(int(pieces.size()))] : QString::number(rng.bounded(100000));
+        mixed << s;
+    }
+    QStringList words;
+    for (int i = 0; i < 40000; ++i) {
+        QString s;
+        for (int k = 0; k < 6; ++k)
+            s += QChar(u'a' + rng.bounded(26));
+        words << s + QString::number(rng.bounded(50));
+    }
+    for (QStringList names : {mixed, words}) {
+        naturalSort(names);
+        for (qsizetype i = 1; i < names.size(); ++i)
+            QVERIFY2(!oracleLess(names[i], names[i - 1], collator),
+                     qPrintable(names[i - 1].left(40) + " / " + names[i].left(40)));
+    }
 }
 
 int main(int argc, char **argv)
