@@ -966,9 +966,9 @@ void Player::ensureFont(double emPx, double widthPx)
     fontKeyEm_ = emPx;
     fontKeyWidth_ = widthPx;
     qfont_ = QFont();
-    // Symbol text is decoded to real Greek and mathematical characters, which any
-    // serif face has; a font called "Symbol" here may use a private encoding instead.
-    if (f.charset == SymbolCharset && f.face.startsWith(QLatin1String("symbol"), Qt::CaseInsensitive))
+    // Symbol and MT Extra text is decoded to real Greek and mathematical characters,
+    // which any serif face has; a font of that name here may use a private encoding.
+    if (TextDecoder::isMathFont(f.charset, f.face))
         qfont_.setFamilies({QStringLiteral("serif")});
     else if (!f.face.isEmpty())
         qfont_.setFamilies({f.face});
