@@ -9,6 +9,7 @@ build="$root/build"
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-image-formats-plugins libgl-dev
           libjpeg62-turbo-dev libxcb1-dev fonts-ipafont-gothic fonts-ipafont-mincho)
 if [ "$mode" = bench ]; then packages+=(libbenchmark-dev libjpeg-turbo-progs libvips-tools); fi
+if [ "$mode" = fuzz ]; then packages+=(clang-14 libclang-rt-14-dev); fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -20,6 +21,9 @@ if [ "${#missing[@]}" -gt 0 ]; then
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# The picture loader's fuzz harnesses, each run for the seconds given (default 60).
+[ "$mode" = fuzz ] && exec bash "$root/tests/fuzz/run.sh" "${2:-60}"
 
 extra=()
 [ "$mode" = bench ] && extra+=(-DPEL_BUILD_BENCH=ON)
@@ -38,7 +42,7 @@ bench)
     echo "Benchmarks built in $build/bench"
     ;;
 *)
-    echo "usage: $0 [run|test|bench]" >&2
+    echo "usage: $0 [run|test|bench|fuzz [SECONDS]]" >&2
     exit 2
     ;;
 esac
