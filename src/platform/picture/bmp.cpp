@@ -479,7 +479,7 @@ public:
         if (y != rowY_ || x >= start_ + qint64(window_.size())) {
             flush();
             rowY_ = y;
-            start_ = x;
+            start_ = end_ = x;
         }
         window_[std::size_t(x - start_)] = v;
         end_ = std::max(end_, x + 1);
