@@ -313,6 +313,37 @@ private slots:
         QVERIFY2(o.peakGrowth < picture + 8 * kMB, qPrintable(describe(o)));
     }
 
+    // Formats left to Qt's readers, which decode the whole picture: a TIFF (under a
+    // picture's name) that would need more than 640 MB is refused, a smaller one shown.
+    void wholeDecodeFormatsWithinBudget()
+    {
+        auto tiff = [](quint32 side) {
+            QByteArray b("II*\0", 4);
+            put32(b, 8);
+            const quint16 tags[][3] = {{256, 4, 0}, {257, 4, 0}, {258, 3, 8}, {259, 3, 1},
+                                       {262, 3, 1}, {273, 4, 200}, {278, 4, 0}, {279, 4, 0}};
+            put16(b, 8);
+            for (const auto &t : tags) {
+                put16(b, t[0]);
+                put16(b, t[1]);
+                put32(b, 1);
+                put32(b, t[0] == 256 || t[0] == 257 || t[0] == 278 ? side : t[0] == 279 ? side * side : t[2]);
+            }
+            put32(b, 0);
+            return b + QByteArray(200 - b.size(), '\0') + QByteArray(64, '\x7f');
+        };
+        const QString huge = tmp.filePath(QStringLiteral("huge-tiff.bmp"));
+        QVERIFY(writeFile(huge, tiff(20000)));
+        QString error;
+        QVERIFY(!PictureFile::open(huge, &error));
+        QVERIFY(!error.isEmpty());
+        const QString small = tmp.filePath(QStringLiteral("small-tiff.bmp"));
+        QVERIFY(writeFile(small, tiff(4)));
+        const auto pic = PictureFile::open(small, &error);
+        QVERIFY2(pic, qPrintable(error));
+        QCOMPARE(pic->pixelSize(), QSize(4, 4));
+    }
+
     // A named pipe, a device or a folder under a picture's name is refused at once,
     // also when it replaces a file between opening and decoding.
     void onlyRegularFilesAreRead()

@@ -99,6 +99,8 @@ namespace {
 
 // Files we read whole (icons, metafiles) are small; anything bigger is not one of them.
 constexpr qint64 kMaxWholeFile = qint64(64) << 20;
+// Formats whose readers cannot reduce while they read (GIF, TIFF, WebP) are decoded whole.
+constexpr qint64 kMaxWholeDecode = qint64(640) << 20;
 // The first bytes: enough for every header we sniff, and for a BMP's headers and palette.
 constexpr qint64 kHeadBytes = 8192;
 
@@ -387,6 +389,12 @@ std::shared_ptr<const PictureFile> openWithQt(const QString &path, PictureFormat
     if (format == PictureFormat::Png && decodedBytes(size) > (qint64(64) << 20) &&
         mulSat(fileSize, 1032) < mulSat(size.width(), size.height())) {
         setError(error, QStringLiteral("PNG file is far shorter than its header claims"));
+        return nullptr;
+    }
+    // The other readers decode the whole picture even for a preview: one they would
+    // hold at more than this is refused rather than let a preview take gigabytes.
+    if (format != PictureFormat::Png && decodedBytes(size) > kMaxWholeDecode) {
+        setError(error, QStringLiteral("picture is too large for its kind"));
         return nullptr;
     }
     return std::make_shared<QtPicture>(path, format, size, QByteArray(qtFormat));
