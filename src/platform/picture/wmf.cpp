@@ -1012,8 +1012,12 @@ void Player::text(QPointF at, QByteArrayView bytes, const std::vector<int> &dx, 
         emPx = f.height * sy * it->second;
     }
     if (!(emPx >= 0.5 && emPx <= 32768)) return;  // invisible, or absurd
-    // Glyphs are cheap but not free; an opaque box covers its rectangle.
-    if (!afford(kDrawCost * (1 + bytes.size()) + (rect.isValid() ? extentOf(rect).area * kCoverFactor : 0))) return;
+    // Each glyph covers about an em square (no more than the whole target); an opaque
+    // box covers its rectangle.
+    const double targetArea = std::abs(target_.width() * target_.height());
+    const double glyph = kDrawCost / 4 + std::min(emPx * emPx, targetArea) * kCoverFactor;
+    if (!afford(kDrawCost + glyph * double(bytes.size()) + (rect.isValid() ? extentOf(rect).area * kCoverFactor : 0)))
+        return;
     ensureFont(emPx, f.width * sx);
 
     const DecodedText decoded = dx.empty() ? DecodedText{decoder_.decode(bytes, f.charset, f.face), {}}
