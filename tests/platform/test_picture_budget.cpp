@@ -313,6 +313,19 @@ private slots:
         QVERIFY2(o.peakGrowth < picture + 8 * kMB, qPrintable(describe(o)));
     }
 
+    // A JPEG that is more warnings than picture (here scans refining coefficients that
+    // were never sent) is garbage, not a damaged photo: refused.
+    void jpegWarningFloodEndsTheDecode()
+    {
+        const QString path = pel::test::sourceDir() +
+                             QStringLiteral("/tests/fuzz/regressions/jpeg/progressive-refinements-without-data-flood-warnings.jpg");
+        const auto pic = PictureFile::open(path);
+        QVERIFY(pic);
+        QString error;
+        QVERIFY(pic->render(QSize(8, 8), &error).isNull());
+        QVERIFY2(error.contains(QLatin1String("warnings")), qPrintable(error));
+    }
+
     // Formats left to Qt's readers, which decode the whole picture: a TIFF (under a
     // picture's name) that would need more than 640 MB is refused, a smaller one shown.
     void wholeDecodeFormatsWithinBudget()

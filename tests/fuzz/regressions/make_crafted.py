@@ -85,6 +85,13 @@ def eobrun_scans(scans, size=8000):
 def huge_progressive(size=16000):
     return SOI + dqt() + sof2(size, size, [(1, 0x11), (2, 0x11), (3, 0x11)]) + dht() + sos([1, 2, 3], 0, 0, 0, 0) + EOI
 
+# (4) A small picture whose scans refine coefficients that were never sent: 63 warnings a scan.
+def bogus_refinements(scans, size=16):
+    j = SOI + dqt() + sof2(size, size, [(1, 0x11)]) + dht()
+    for _ in range(scans):
+        j += sos([1], 1, 63, 1, 0)
+    return j + sos([1], 0, 0, 0, 0) + EOI
+
 # ---- BMP / ICO
 def bmp_rle8(wd, ht, rle):
     pal = struct.pack('<I', 0x00ff0000)
@@ -135,6 +142,7 @@ def many(func, params, count):
 w('jpeg/progressive-600-ac-scans-before-dc.jpg', ac_before_dc(600))
 w('jpeg/progressive-60-scans-of-eob-runs.jpg', eobrun_scans(60))
 w('jpeg/progressive-16000-square-keeps-1.5gb-coefficients.jpg', huge_progressive())
+w('jpeg/progressive-refinements-without-data-flood-warnings.jpg', bogus_refinements(40))
 w('bmp/rle8-64-bytes-claims-23170-square.bmp', bmp_rle8(23170, 23170, b'\x02\x00\x00\x00\x00\x01'))
 w('ico/dib-1bpp-134-bytes-claims-23000-square.ico', ico_1bpp(23000, 23000, bytes(64)))
 w('wmf/polygon-65535-self-crossing-points.wmf', polygon_wmf(1, 65535))
