@@ -484,6 +484,21 @@ public:
         window_[std::size_t(x - start_)] = v;
         end_ = std::max(end_, x + 1);
     }
+    // `count` pixels from x alternating `even` and `odd` (a coded run: RLE4 alternates
+    // two colours); into a reduction they go without being spelt out.
+    void run(qint64 x, qint64 y, qint64 count, quint32 even, quint32 odd)
+    {
+        count = std::min(count, w_ - x);
+        if (count <= 0 || y >= h_)
+            return;
+        if (!out_.direct()) {
+            out_.reducer().addRun(int(h_ - 1 - y), int(x), int(count), even, odd);
+            return;
+        }
+        quint32 *line = out_.line(int(h_ - 1 - y)) + x;
+        for (qint64 i = 0; i < count; ++i)
+            line[i] = i % 2 ? odd : even;
+    }
     void flush()
     {
         if (end_ <= start_)
@@ -520,8 +535,9 @@ QImage decodeRle(const DibSource &src, const DibLayout &l, QSize target, QString
                 break;
             const int n = op[0], c = op[1];
             if (n > 0) {
-                for (int i = 0; i < n && x < l.width; ++i, ++x)
-                    writer.put(x, y, l.palette[rle8 ? c : (i % 2 == 0 ? c >> 4 : c & 15)]);
+                const quint32 even = l.palette[rle8 ? c : c >> 4], odd = l.palette[rle8 ? c : c & 15];
+                writer.run(x, y, n, even, odd);
+                x = std::min<qint64>(x + n, std::max<qint64>(x, l.width));
                 continue;
             }
             if (c == 0) {

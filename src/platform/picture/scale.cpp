@@ -87,6 +87,26 @@ void BoxReducer::addRowBgr(int y, const uchar *p, int x0, int count)
     }
 }
 
+void BoxReducer::addRun(int y, int x0, int count, quint32 even, quint32 odd)
+{
+    int end;
+    const int first = x0;
+    if (sums_.empty() || count <= 0 || !clipSpan(src_, y, x0, count, end))
+        return;
+    quint32 *acc = sums_.data() + (size_t(y / ky_) * size_t(binned_.width()) + size_t(x0 / kx_)) * 4;
+    // Pixels at even offsets from the start before `x`.
+    auto evensBefore = [first](qint64 x) { return quint32((x - first + 1) / 2); };
+    for (int x = x0; x < end; acc += 4) {
+        const int binEnd = int(std::min<qint64>((qint64(x) / kx_ + 1) * kx_, end));
+        const quint32 e = evensBefore(binEnd) - evensBefore(x), o = quint32(binEnd - x) - e;
+        acc[0] += e * (even & 0xff) + o * (odd & 0xff);
+        acc[1] += e * ((even >> 8) & 0xff) + o * ((odd >> 8) & 0xff);
+        acc[2] += e * ((even >> 16) & 0xff) + o * ((odd >> 16) & 0xff);
+        acc[3] += e * (even >> 24) + o * (odd >> 24);
+        x = binEnd;
+    }
+}
+
 QImage BoxReducer::result() const
 {
     if (sums_.empty())

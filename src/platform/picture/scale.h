@@ -29,6 +29,9 @@ public:
     // Pixels never added count as zero (transparent, or black without alpha).
     void addRow(int y, const quint32 *px, int x0 = 0, int count = -1);  // 0xAARRGGBB (premultiplied when alpha)
     void addRowBgr(int y, const uchar *bgr, int x0 = 0, int count = -1); // packed B, G, R bytes
+    // `count` pixels of row y from x0 alternating `even` and `odd` (equal for a plain run),
+    // in time that follows the bins it touches, not the pixels.
+    void addRun(int y, int x0, int count, quint32 even, quint32 odd);
     // The binned picture, smoothly scaled to `target` where it is not already that size.
     QImage result() const;
 
