@@ -28,6 +28,6 @@ for f in "${formats[@]}"; do
     echo "== fuzz_$f for $seconds s"
     # Qt's font database keeps its fontconfig data to the end: no leak checks.
     ASAN_OPTIONS=detect_leaks=0 "$build/tests/fuzz/fuzz_$f" "$build/corpus/$f" "${existing[@]}" \
-        -max_total_time="$seconds" -rss_limit_mb=2560 -timeout=10 -max_len=32768 \
+        -max_total_time="$seconds" -rss_limit_mb=2560 -timeout=30 -max_len=32768 \
         -artifact_prefix="$build/crash-$f-" -print_final_stats=1
 done
