@@ -271,6 +271,9 @@ bool runDecode(Decode &d)
     jpeg_read_header(&cinfo, TRUE);
     d.orientation = orientationOf(cinfo);
     const QSize natural(int(cinfo.image_width), int(cinfo.image_height));
+    // Turning a picture upright holds it twice for a moment.
+    if (d.orientation >= 5 && mulSat(decodedBytes(d.target.isEmpty() ? natural : d.target), 2) > maxDecodedBytes())
+        fail(reinterpret_cast<j_common_ptr>(&cinfo), "picture is too large to be turned upright");
     QSize target = d.target.isEmpty() ? natural : (d.orientation >= 5 ? d.target.transposed() : d.target);
 
     // The smallest scaled decode that is still no smaller than the target.
@@ -351,18 +354,26 @@ bool runDecode(Decode &d)
     return true;
 }
 
-QImage oriented(const QImage &img, int orientation)
+// Mirrors are done in place; a quarter turn needs a second copy while it is made.
+QImage oriented(QImage img, int orientation)
 {
+    QImage turned;
     switch (orientation) {
-    case 2: return img.mirrored(true, false);
-    case 3: return img.mirrored(true, true);
-    case 4: return img.mirrored(false, true);
-    case 5: return img.transformed(QTransform().rotate(90)).mirrored(true, false);
-    case 6: return img.transformed(QTransform().rotate(90));
-    case 7: return img.transformed(QTransform().rotate(90)).mirrored(false, true);
-    case 8: return img.transformed(QTransform().rotate(270));
+    case 2: img.mirror(true, false); return img;
+    case 3: img.mirror(true, true); return img;
+    case 4: img.mirror(false, true); return img;
+    case 5:
+    case 6:
+    case 7: turned = img.transformed(QTransform().rotate(90)); break;
+    case 8: turned = img.transformed(QTransform().rotate(270)); break;
     default: return img;
     }
+    img = QImage();
+    if (orientation == 5)
+        turned.mirror(true, false);
+    else if (orientation == 7)
+        turned.mirror(false, true);
+    return turned;
 }
 
 }  // namespace
@@ -435,7 +446,7 @@ QImage decodeJpeg(const QString &path, QSize target, QString *error)
         setError(error, QStringLiteral("not enough memory for the picture"));
         return {};
     }
-    img = oriented(img, orientation);
+    img = oriented(std::move(img), orientation);
     return target.isEmpty() ? img : scaledTo(img, target);
 }
 

@@ -92,6 +92,17 @@ def bogus_refinements(scans, size=16):
         j += sos([1], 1, 63, 1, 0)
     return j + sos([1], 0, 0, 0, 0) + EOI
 
+# (5) A baseline picture at the budget's edge whose EXIF orientation turns it a quarter:
+# upright, it would be held twice.
+def sof0(w_, h_):
+    return seg(0xC0, struct.pack('>BHHB', 8, h_, w_, 1) + bytes([1, 0x11, 0]))
+
+def turned_baseline(size=23170, orientation=6):
+    exif = b'Exif\0\0II*\0' + struct.pack('<IH', 8, 1) + struct.pack('<HHIHH', 0x0112, 3, 1, orientation, 0) + struct.pack('<I', 0)
+    dc = bytes([0x00]) + bytes([1] + [0] * 15) + bytes([0])
+    ac = bytes([0x10]) + bytes([1] + [0] * 15) + bytes([0])
+    return SOI + seg(0xE1, exif) + dqt() + sof0(size, size) + seg(0xC4, dc + ac) + sos([1], 0, 63, 0, 0) + EOI
+
 # ---- BMP / ICO
 def bmp_rle8(wd, ht, rle):
     pal = struct.pack('<I', 0x00ff0000)
@@ -143,6 +154,7 @@ w('jpeg/progressive-600-ac-scans-before-dc.jpg', ac_before_dc(600))
 w('jpeg/progressive-60-scans-of-eob-runs.jpg', eobrun_scans(60))
 w('jpeg/progressive-16000-square-keeps-1.5gb-coefficients.jpg', huge_progressive())
 w('jpeg/progressive-refinements-without-data-flood-warnings.jpg', bogus_refinements(40))
+w('jpeg/baseline-23170-square-turned-upright-held-twice.jpg', turned_baseline())
 w('bmp/rle8-64-bytes-claims-23170-square.bmp', bmp_rle8(23170, 23170, b'\x02\x00\x00\x00\x00\x01'))
 w('ico/dib-1bpp-134-bytes-claims-23000-square.ico', ico_1bpp(23000, 23000, bytes(64)))
 w('wmf/polygon-65535-self-crossing-points.wmf', polygon_wmf(1, 65535))
