@@ -2,6 +2,7 @@
 // readers. Modes besides the benchmarks:
 //   bench_picture --make DIR      write the test pictures into DIR
 //   bench_picture --preview FILE  one preview (267 x 200) in a fresh process, for /usr/bin/time -v
+//   bench_picture --natural FILE  one decode at the natural size, likewise
 //   bench_picture --qt FILE       the same through a full Qt decode and QImage::scaled
 //   bench_picture --idle          start and stop (the baseline for peak memory)
 #include "photo.h"
@@ -99,6 +100,12 @@ QImage preview(const QString &path)
     return pic ? pic->render(kPreview) : QImage();
 }
 
+QImage natural(const QString &path)
+{
+    auto pic = pel::PictureFile::open(path);
+    return pic ? pic->render() : QImage();
+}
+
 QImage qtFullThenScaled(const QString &path)
 {
     QImageReader reader(path);
@@ -133,6 +140,8 @@ int main(int argc, char **argv)
         return makePictures(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
     if (argc == 3 && std::strcmp(argv[1], "--preview") == 0)
         return runOnce(QString::fromLocal8Bit(argv[2]), preview);
+    if (argc == 3 && std::strcmp(argv[1], "--natural") == 0)
+        return runOnce(QString::fromLocal8Bit(argv[2]), natural);
     if (argc == 3 && std::strcmp(argv[1], "--qt") == 0) {
         QImageReader::setAllocationLimit(0);
         return runOnce(QString::fromLocal8Bit(argv[2]), qtFullThenScaled);
