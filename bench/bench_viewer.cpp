@@ -46,6 +46,7 @@ namespace {
 
 const char *const kActual = "actual_2000x1500.jpg";
 const char *const kHuge = "huge_12000x8400.jpg";
+const char *const kPhoto = "photo_6000x4000.jpg";
 
 bool makePictures(const QString &dir)
 {
@@ -53,7 +54,7 @@ bool makePictures(const QString &dir)
     struct {
         const char *name;
         int w, h;
-    } const pictures[] = {{kActual, 2000, 1500}, {kHuge, 12000, 8400}};
+    } const pictures[] = {{kActual, 2000, 1500}, {kHuge, 12000, 8400}, {kPhoto, 6000, 4000}};
     for (const auto &p : pictures) {
         const QString path = dir + u'/' + QLatin1String(p.name);
         if (QFile::exists(path))
@@ -171,6 +172,47 @@ BENCHMARK(BM_ViewerActualSize_2000x1500)->UseManualTime()->Unit(benchmark::kMill
 
 void BM_ViewerReduced_12000x8400(benchmark::State &state) { viewerOpen(state, kHuge, true); }
 BENCHMARK(BM_ViewerReduced_12000x8400)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// As a user does it: the file picked (its preview drawn, untimed), then 実寸表示;
+// per iteration. Both pictures are over 32760 twips, so the viewer shows them reduced.
+void viewerAfterPreview(benchmark::State &state, const char *name)
+{
+    pel::Form1 &f = mainWindow();
+    closeViewer(f);
+    const int row = pick(f, name);
+    if (row < 0) {
+        state.SkipWithError("picture not listed");
+        return;
+    }
+    f.List1->setListIndex(row);
+    QCoreApplication::processEvents();
+    double clickMs = 0;
+    for (auto _ : state) {
+        f.List1_Click();   // the preview, as a click on the entry draws it
+        QCoreApplication::processEvents();
+        ViewerPaintProbe probe;
+        qApp->installEventFilter(&probe);
+        QElapsedTimer t;
+        t.start();
+        f.Command1_Click();
+        clickMs += t.nsecsElapsed() / 1e6;
+        const bool painted = waitViewerPainted(probe);
+        state.SetIterationTime(t.nsecsElapsed() / 1e9);
+        qApp->removeEventFilter(&probe);
+        if (!painted || pel::Module1::actual_flag != 1 || pel::Module1::reduce_flag != 1) {
+            state.SkipWithError("the viewer did not show the picture reduced");
+            break;
+        }
+        closeViewer(f);
+    }
+    state.counters["click_ms"] = benchmark::Counter(clickMs, benchmark::Counter::kAvgIterations);
+}
+
+void BM_ViewerAfterPreview_6000x4000(benchmark::State &state) { viewerAfterPreview(state, kPhoto); }
+BENCHMARK(BM_ViewerAfterPreview_6000x4000)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_ViewerAfterPreview_12000x8400(benchmark::State &state) { viewerAfterPreview(state, kHuge); }
+BENCHMARK(BM_ViewerAfterPreview_12000x8400)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(4.0);
 
 // ---- peak memory in a fresh process -----------------------------------------------
 

@@ -1,6 +1,7 @@
 // JPEG through libjpeg directly: the scaled IDCT gives a reduced picture for a
 // fraction of the full decode, and for a small progressive preview the DC scans
 // alone already hold the eighth-size picture. The file is streamed, never held whole.
+#include "platform/picture/decode_cache.h"
 #include "platform/picture/decoders.h"
 #include "platform/picture/picture.h"
 #include "platform/picture/scale.h"
@@ -156,6 +157,10 @@ struct Session {
     ScanWatch watch;
     FileSource source;
     std::FILE *file = nullptr;
+    QString path;
+    FileStamp stamp;
+    bool stamped = false;   // the stamp was read
+    bool settled = false;   // and a decode of the file may be kept
 
     Session()
     {
@@ -202,6 +207,8 @@ struct Session {
             setError(error, QStringLiteral("cannot open the file"));
             return false;
         }
+        this->path = path;
+        stamped = DecodeCache::shared().stamp(fd, &stamp, &settled);
         source.file = file;
         source.buffer.resize(std::size_t(256) << 10);
         source.pub.init_source = sourceInit;
@@ -243,7 +250,7 @@ struct Decode {
     Session session;
     QSize target;  // upright; empty: natural size
     int orientation = 1;
-    QImage out;
+    QImage out;    // as decoded by libjpeg, unless reduced while it was read
     std::optional<BoxReducer> reducer;
     std::vector<quint32> row;
 };
@@ -285,9 +292,23 @@ bool runDecode(Decode &d)
         if (int(cinfo.output_width) >= target.width() && int(cinfo.output_height) >= target.height())
             break;
     }
+    const QSize decodedSize(int(cinfo.output_width), int(cinfo.output_height));
+    // A decode reduced by the DCT is shared by every later use of the same file at the
+    // same scale (the preview, the reduced viewer, a slide); it is made with the same
+    // settings whatever the target, so the file and the scale identify it.
+    const bool keepable = cinfo.scale_denom > 1 && d.session.stamped;
+    const DecodeKey key{d.session.path, d.session.stamp, int(cinfo.scale_denom)};
+    if (keepable) {
+        QImage kept = DecodeCache::shared().find(key);
+        if (kept.size() == decodedSize) {
+            d.out = std::move(kept);
+            return true;
+        }
+    }
+    const bool keep = keepable && d.session.settled && decodedBytes(decodedSize) <= DecodeCache::kMaxBytes;
     // When the decode is reduced further, the merged (non-fancy) chroma upsampling is
     // invisible in the result and spares a pass over every row.
-    if (int(cinfo.output_width) >= 2 * target.width() && int(cinfo.output_height) >= 2 * target.height())
+    if (!keep && int(cinfo.output_width) >= 2 * target.width() && int(cinfo.output_height) >= 2 * target.height())
         cinfo.do_fancy_upsampling = FALSE;
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
@@ -297,10 +318,10 @@ bool runDecode(Decode &d)
         cinfo.buffered_image = TRUE;
         cinfo.do_block_smoothing = FALSE;
     }
-    // Decoded straight into a picture unless it is reduced further while it is read.
-    const QSize decodedSize(int(cinfo.output_width), int(cinfo.output_height));
-    const bool direct = binFactor(decodedSize.width(), target.width()) == 1 &&
-                        binFactor(decodedSize.height(), target.height()) == 1;
+    // Decoded straight into a picture unless it is reduced further while it is read
+    // (a decode to be kept is whole, and reduced afterwards).
+    const bool direct = keep || (binFactor(decodedSize.width(), target.width()) == 1 &&
+                                 binFactor(decodedSize.height(), target.height()) == 1);
     d.session.limitMemory(direct ? decodedBytes(decodedSize) : 0);
     jpeg_start_decompress(&cinfo);
     if (dcOnly) {
@@ -351,7 +372,23 @@ bool runDecode(Decode &d)
         jpeg_finish_output(&cinfo);
     // Nothing after the last scan line is needed; trailing data is not even read.
     jpeg_abort_decompress(&cinfo);
+    if (keep && cinfo.output_scanline == cinfo.output_height)
+        DecodeCache::shared().keep(key, d.out);
     return true;
+}
+
+// The decode at libjpeg's scale, box-reduced to no less than `target` (stored
+// orientation) where whole bins fit; the final smooth pass follows.
+QImage reduced(const QImage &decoded, QSize target)
+{
+    BoxReducer box(decoded.size(), target, false);
+    if (!box.reduces())
+        return decoded;
+    if (!box.valid())
+        return {};
+    for (int y = 0; y < decoded.height(); ++y)
+        box.addRow(y, reinterpret_cast<const quint32 *>(decoded.constScanLine(y)));
+    return box.result();
 }
 
 // Mirrors are done in place; a quarter turn needs a second copy while it is made.
@@ -442,6 +479,8 @@ QImage decodeJpeg(const QString &path, QSize target, QString *error)
     QImage img = d->reducer ? d->reducer->result() : d->out;
     const int orientation = d->orientation;
     d.reset();  // free libjpeg's memory before the final copies
+    if (!target.isEmpty() && !img.isNull())
+        img = reduced(img, orientation >= 5 ? target.transposed() : target);
     if (img.isNull()) {
         setError(error, QStringLiteral("not enough memory for the picture"));
         return {};
