@@ -129,12 +129,21 @@ private slots:
 
         // Another scale: decoded at a quarter, and that decode replaces the eighth.
         const int hitsBefore = cache().hits();
-        QCOMPARE(render(path, QSize(300, 225)).size(), QSize(300, 225));
+        const QImage quarter = render(path, QSize(300, 225));
+        QCOMPARE(quarter.size(), QSize(300, 225));
         QCOMPARE(cache().hits(), hitsBefore);
         QCOMPARE(cache().bytes(), qint64(400 * 300 * 4));
         // The natural size is never kept.
         QCOMPARE(render(path, QSize()).size(), QSize(1600, 1200));
         QCOMPARE(cache().bytes(), qint64(400 * 300 * 4));
+
+        // Exactly what the decoder gives when it keeps nothing (reduced while it reads).
+        cache().clear();
+        cache().setClock(+[] { return qint64(0); });
+        QCOMPARE(render(path, QSize(180, 135)), preview);
+        QCOMPARE(render(path, QSize(190, 143)), view);
+        QCOMPARE(render(path, QSize(300, 225)), quarter);
+        QCOMPARE(cache().bytes(), qint64(0));
     }
 
     // A file changed since its decode was kept is decoded again, whatever stays equal.
