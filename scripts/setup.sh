@@ -12,6 +12,7 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-image-formats-plugin
 # The package (dpkg-shlibdeps, file), its validators, and the end-to-end test's X session.
 packages+=(dpkg-dev file desktop-file-utils appstream xvfb xdotool xclip python3)
 if [ "$mode" = bench ]; then packages+=(libbenchmark-dev libjpeg-turbo-progs libvips-tools); fi
+if [ "$mode" = fuzz ]; then packages+=(clang-14 libclang-rt-14-dev); fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -23,6 +24,9 @@ if [ "${#missing[@]}" -gt 0 ]; then
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# The picture loader's fuzz harnesses, each run for the seconds given (default 60).
+[ "$mode" = fuzz ] && exec bash "$root/tests/fuzz/run.sh" "${2:-60}"
 
 extra=()
 [ "$mode" = bench ] && extra+=(-DPEL_BUILD_BENCH=ON)
@@ -45,7 +49,7 @@ package)
     cpack -G DEB
     ;;
 *)
-    echo "usage: $0 [run|test|bench|package]" >&2
+    echo "usage: $0 [run|test|bench|package|fuzz [SECONDS]]" >&2
     exit 2
     ;;
 esac

@@ -1,4 +1,6 @@
 // The actual-size viewer: both paths, its layout and scrolling, copy and erase.
+#include "platform/picture/decode_cache.h"
+#include "platform/picture/picture.h"
 #include "support/windows.h"
 
 #include <QClipboard>
@@ -190,6 +192,28 @@ private slots:
         QCOMPARE(v().Image1->Width(), 32775.0);
         QCOMPARE(v().Image1->Height(), 1500.0);
         QCOMPARE(v().Image1->shownImage().size(), QSize(2185, 100));
+    }
+
+    // A photo previewed and then shown reduced is decoded once: the viewer starts from
+    // the preview's eighth-size decode, and shows what a decode of its own would.
+    void reducedViewStartsFromThePreviewsDecode()
+    {
+        auto &cache = picture::DecodeCache::shared();
+        cache.clear();
+        cache.setClock(+[] { return std::numeric_limits<qint64>::max(); });   // the photo is old
+        fx.stop();
+        const QString path = makePicture(QDir(fx.folder()).filePath("wide.jpg"), 5760, 1600, "JPG");
+        f = &fx.start();
+        pick("wide.jpg");   // 86400 x 24000 twips: preview from the 720 x 200 decode
+        const int hits = cache.hits();
+        f->Command1_Click();
+        cache.setClock(nullptr);
+        QCOMPARE(Module1::reduce_flag, 1);
+        QCOMPARE(cache.hits(), hits + 1);
+        const QImage shown = v().Image1->shownImage();
+        QCOMPARE(shown.size(), QSize(717, 199));
+        cache.clear();
+        QCOMPARE(shown, PictureFile::open(path)->render(shown.size()));
     }
 
     // A window manager too slow to answer the early frame request: the borders

@@ -125,6 +125,7 @@ private slots:
     void embeddedBitmapAndClip();
     void hostileRecords_data();
     void hostileRecords();
+    void drawingIsBudgeted();
     void truncatedFilesNeverCrash();
     void corpusGoodFilesRender();
     void corpusBadAndEmfRefused();
@@ -244,6 +245,12 @@ void TestWmf::textDecoding_data()
     QTest::newRow("Russian") << 204 << QByteArray("Arial") << QByteArray("\xcf\xf0\xe8") << QStringLiteral("При");
     QTest::newRow("GB2312") << 134 << QByteArray("SimSun") << QByteArray("\xd6\xd0\xce\xc4") << QStringLiteral("中文");
     QTest::newRow("Symbol font letters are Greek") << 2 << QByteArray("Symbol") << QByteArray("abgD") << QStringLiteral("αβγΔ");
+    // Equation editors: ellipses, arrows, ℏ and accents where Latin letters would be.
+    QTest::newRow("MT Extra signs") << 2 << QByteArray("MT Extra") << QByteArray("LKaZh&")
+                                    << QStringLiteral("⋯…↦↗ℏ˙");
+    QTest::newRow("MT Extra under the ANSI charset") << 0 << QByteArray("MT Extra") << QByteArray("cM\xa1")
+                                                     << QStringLiteral("⇕⋮ℝ");
+    QTest::newRow("another font keeps its letters") << 2 << QByteArray("MT Symbolic") << QByteArray("LK") << QStringLiteral("LK");
 }
 
 void TestWmf::textDecoding()
@@ -482,6 +489,44 @@ void TestWmf::hostileRecords()
         QVERIFY(!doc->render(QSize(640, 480)).isNull());
     }
     QVERIFY2(timer.elapsed() < 5000, "hostile input must not take long");
+}
+
+// Long self-crossing polygons and millions of full-size shapes cost a budget of the
+// pixels their edges reach: a preview stays fast, and what fits is still drawn.
+void TestWmf::drawingIsBudgeted()
+{
+    auto star = [](int points, int polygons) {
+        QByteArray pts;
+        WmfBuilder::put16(pts, quint16(points));
+        for (int i = 0; i < points; ++i) {
+            const double a = 2 * M_PI * ((i % 17) * 7 % 17) / 17.0;
+            WmfBuilder::put16(pts, quint16(500 + int(480 * std::cos(a))));
+            WmfBuilder::put16(pts, quint16(500 + int(480 * std::sin(a))));
+        }
+        WmfBuilder b;
+        b.window(0, 0, 1000, 1000).brush(Qt::red).select(0);
+        for (int k = 0; k < polygons; ++k) b.rec(WmfBuilder::Polygon, {}, pts);
+        return b.bytes();
+    };
+    QElapsedTimer timer;
+    timer.start();
+    renderBytes(star(65535, 1), QSize(150, 150));
+    const qint64 one = timer.restart();
+    renderBytes(star(65535, 10), QSize(267, 200));
+    const qint64 ten = timer.restart();
+    WmfBuilder many;
+    many.window(0, 0, 100, 100).brush(Qt::red).select(0);
+    for (int i = 0; i < 300000; ++i) many.rect(0, 0, 100, 100);
+    const QImage rects = renderBytes(many.bytes(), QSize(267, 200));
+    const qint64 manyMs = timer.restart();
+    qInfo("65535-point polygon at 150 px: %lld ms; ten of them: %lld ms; 300000 rectangles: %lld ms", one, ten, manyMs);
+    QVERIFY2(one < 1000 && ten < 2000 && manyMs < 2000, "hostile drawings must stay within the budget");
+    QVERIFY(near(rects.pixel(130, 100), Qt::red));  // the first of them are drawn
+
+    // A dense star of 2000 points is within the budget: drawn (without antialiasing).
+    const QImage dense = renderBytes(star(2000, 1), QSize(150, 150));
+    QVERIFY(countColor(dense, Qt::red) > 100);
+    QVERIFY(countColor(dense, Qt::black) > 100);
 }
 
 void TestWmf::truncatedFilesNeverCrash()

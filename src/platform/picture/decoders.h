@@ -17,11 +17,36 @@ inline void setError(QString *error, const QString &text)
         *error = text;
 }
 
-// Bytes of a decoded picture of `size` at 4 bytes a pixel, without overflow.
+// Size arithmetic on untrusted headers: products saturate at the largest value
+// instead of wrapping, so a lie can only make a picture look larger, never smaller.
+inline qint64 mulSat(qint64 a, qint64 b)
+{
+    qint64 r;
+    return a < 0 || b < 0 || __builtin_mul_overflow(a, b, &r) ? INT64_MAX : r;
+}
+inline qint64 mulSat(qint64 a, qint64 b, qint64 c) { return mulSat(mulSat(a, b), c); }
+
+// Bytes of a decoded picture of `size` at 4 bytes a pixel (0 for an empty size).
 inline qint64 decodedBytes(QSize size)
 {
-    return qint64(size.width()) * qint64(size.height()) * 4;
+    return size.isEmpty() ? 0 : mulSat(size.width(), size.height(), 4);
 }
+
+// The decoder's budget: a picture whose decode would need more than the loader's
+// limit is refused before anything is allocated (*error says why).
+bool withinBudget(QSize size, QString *error);
+
+// Qt's readers refuse pictures over 128 MB unless told otherwise; our budget decides instead.
+void liftQtAllocationLimit();
+
+// Opens `path` for reading without ever blocking (a named pipe or a device listed
+// under a picture's name must not freeze the window) and accepts only a regular
+// file, judged on the opened descriptor, never by name. Returns the descriptor
+// (the caller closes it) and the file's size, or -1 with *error set.
+int openRegularFile(const QString &path, qint64 *size, QString *error);
+
+// Reads up to `length` bytes at `offset`; fewer only at the end of the file or on an error.
+std::size_t readAt(int fd, void *buffer, std::size_t length, qint64 offset);
 
 // --- BMP and the DIBs inside icons ---------------------------------------------------
 
@@ -45,9 +70,16 @@ struct DibLayout {
 bool parseBmp(const uchar *data, std::size_t size, std::size_t fileSize, DibLayout *out, QString *error);
 // Parses a headerless DIB as stored in an ICO/CUR entry (height counts the AND mask too).
 bool parseIconDib(const uchar *data, std::size_t size, DibLayout *out, QString *error);
+// Whether `available` bytes from the start of the DIB's buffer can hold what its header
+// claims: a large picture whose data holds under half of its rows (or, run-length
+// coded, under half of the shortest coding of them) is a lie, not a damaged photo.
+bool dibPlausible(const DibLayout &layout, qint64 available, QString *error);
 // Decodes the pixels described by `layout` from the whole buffer, reduced to `target`
 // (empty: natural size).
 QImage decodeDib(const uchar *data, std::size_t size, const DibLayout &layout, QSize target, QString *error);
+// The same for a BMP file read from `fd` in bands of rows, so that a large file is
+// never held whole (`fileSize` bytes in all).
+QImage decodeBmpFile(int fd, qint64 fileSize, const DibLayout &layout, QSize target, QString *error);
 
 // --- JPEG --------------------------------------------------------------------------
 
@@ -71,8 +103,10 @@ struct IcoEntry {
     int bpp = 0;
     bool png = false;
 };
-// Picks the largest image in the directory. `cursor` tells ICO from CUR.
+// Picks the largest image in the directory. `cursor` tells ICO from CUR. An image
+// its entry's bytes could not hold is refused (*error says why) when it is the largest.
 bool parseIco(const uchar *data, std::size_t size, IcoEntry *largest, bool *cursor, QString *error);
-QImage decodeIcoEntry(const uchar *data, std::size_t size, const IcoEntry &entry, QString *error);
+// Decodes the entry reduced to `target` (empty: natural size).
+QImage decodeIcoEntry(const uchar *data, std::size_t size, const IcoEntry &entry, QSize target, QString *error);
 
 }  // namespace pel::picture::detail

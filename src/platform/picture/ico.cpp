@@ -4,6 +4,10 @@
 #include "platform/picture/decoders.h"
 #include "platform/picture/scale.h"
 
+#include <QBuffer>
+#include <QImageReader>
+
+#include <algorithm>
 #include <cstring>
 
 namespace pel::picture::detail {
@@ -15,8 +19,13 @@ quint32 be32(const uchar *p) { return (quint32(p[0]) << 24) | (quint32(p[1]) << 
 
 const uchar kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 
-// Reads one entry's real size from its image header; false when it cannot be shown.
-bool inspectEntry(const uchar *data, std::size_t size, IcoEntry *e)
+// Pixels per byte of compressed data that deflate can reach at best; a PNG whose data
+// is shorter than its pixels divided by this cannot hold them.
+constexpr qint64 kDeflateMaxRatio = 1032;
+
+// Reads one entry's real size from its image header; false when it cannot be shown
+// (*why says why when it is worth saying).
+bool inspectEntry(const uchar *data, std::size_t size, IcoEntry *e, QString *why)
 {
     if (e->offset >= size)
         return false;
@@ -33,6 +42,16 @@ bool inspectEntry(const uchar *data, std::size_t size, IcoEntry *e)
         e->png = true;
         e->size = QSize(int(w), int(h));
         e->bpp = e->length > 24 ? p[24] * 4 : 32;  // bit depth per channel, roughly
+        if (!withinBudget(e->size, why))
+            return false;
+        // Each row is a filter byte and its pixels, at least one bit each.
+        const int depth = e->length > 24 ? std::max<int>(p[24], 1) : 1;
+        const int channels = e->length > 25 ? (p[25] == 2 ? 3 : p[25] == 4 ? 2 : p[25] == 6 ? 4 : 1) : 1;
+        const qint64 raw = mulSat(h, 1 + (qint64(w) * depth * channels + 7) / 8);
+        if (mulSat(qint64(e->length), kDeflateMaxRatio) < raw) {
+            setError(why, QStringLiteral("icon image is far shorter than its header claims"));
+            return false;
+        }
         return true;
     }
     DibLayout l;
@@ -40,7 +59,7 @@ bool inspectEntry(const uchar *data, std::size_t size, IcoEntry *e)
         return false;
     e->size = QSize(l.width, l.height);
     e->bpp = l.bpp;
-    return true;
+    return withinBudget(e->size, why) && dibPlausible(l, qint64(e->length), why);
 }
 
 }  // namespace
@@ -54,6 +73,7 @@ bool parseIco(const uchar *data, std::size_t size, IcoEntry *largest, bool *curs
     *cursor = u16(data + 2) == 2;
     const int count = u16(data + 4);
     bool found = false;
+    QString why;  // why the last refused entry was refused
     for (int i = 0; i < count; ++i) {
         const std::size_t at = 6 + std::size_t(i) * 16;
         if (at + 16 > size)
@@ -61,7 +81,7 @@ bool parseIco(const uchar *data, std::size_t size, IcoEntry *largest, bool *curs
         IcoEntry e;
         e.length = u32(data + at + 8);
         e.offset = u32(data + at + 12);
-        if (!inspectEntry(data, size, &e))
+        if (!inspectEntry(data, size, &e, &why))
             continue;
         const qint64 area = qint64(e.size.width()) * e.size.height();
         const qint64 best = found ? qint64(largest->size.width()) * largest->size.height() : -1;
@@ -71,27 +91,37 @@ bool parseIco(const uchar *data, std::size_t size, IcoEntry *largest, bool *curs
         }
     }
     if (!found)
-        setError(error, QStringLiteral("ICO/CUR file holds no readable image"));
+        setError(error, why.isEmpty() ? QStringLiteral("ICO/CUR file holds no readable image") : why);
     return found;
 }
 
-QImage decodeIcoEntry(const uchar *data, std::size_t size, const IcoEntry &entry, QString *error)
+QImage decodeIcoEntry(const uchar *data, std::size_t size, const IcoEntry &entry, QSize target, QString *error)
 {
-    if (entry.offset >= size || entry.offset + entry.length > size) {
+    if (entry.offset >= size || entry.length > size - entry.offset) {
         setError(error, QStringLiteral("ICO entry lies outside the file"));
         return {};
     }
+    if (target.isEmpty())
+        target = entry.size;
     const uchar *p = data + entry.offset;
     QImage img;
     if (entry.png) {
-        // The PNG reader is built into Qt, so this loads no plugin.
-        img = QImage::fromData(p, int(std::min<std::size_t>(entry.length, 0x7fffffff)), "PNG");
-        if (img.size() != entry.size)
-            img = QImage();
+        // The PNG reader is built into Qt, so this loads no plugin; it reduces while it reads.
+        liftQtAllocationLimit();
+        QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(p),
+                                                   qsizetype(std::min<std::size_t>(entry.length, 0x7fffffff)));
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, "png");
+        if (reader.size() == entry.size) {
+            if (target.width() < entry.size.width() && target.height() < entry.size.height())
+                reader.setScaledSize(target);
+            img = scaledTo(reader.read(), target);
+        }
     } else {
         DibLayout l;
         if (parseIconDib(p, entry.length, &l, error))
-            img = decodeDib(p, entry.length, l, QSize(), error);
+            img = decodeDib(p, entry.length, l, target, error);
     }
     if (img.isNull())
         setError(error, QStringLiteral("ICO image cannot be decoded"));

@@ -1,6 +1,7 @@
 // JPEG through libjpeg directly: the scaled IDCT gives a reduced picture for a
 // fraction of the full decode, and for a small progressive preview the DC scans
 // alone already hold the eighth-size picture. The file is streamed, never held whole.
+#include "platform/picture/decode_cache.h"
 #include "platform/picture/decoders.h"
 #include "platform/picture/picture.h"
 #include "platform/picture/scale.h"
@@ -8,11 +9,13 @@
 #include <QFile>
 #include <QTransform>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <unistd.h>
 #include <vector>
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
@@ -21,10 +24,23 @@
 namespace pel::picture::detail {
 namespace {
 
+// A hostile file can make libjpeg work for minutes or allocate gigabytes with a few
+// kilobytes: thousands of scans, each one re-reading every block of a large picture
+// (with "end of band" runs or no data at all), or a progressive picture whose
+// coefficients are all kept. These bound the work and the memory of one decode.
+constexpr int kMaxScans = 500;  // as libjpeg-turbo's own tools suggest
+// Blocks read over all scans: a progressive encoder reads each block ten or twenty
+// times; past 24 times (and 32 million, a fraction of a second) it is an attack.
+constexpr qint64 kBlockReadsPerBlock = 24;
+constexpr qint64 kMinBlockReads = qint64(32) << 20, kMaxBlockReads = qint64(150) << 20;
+constexpr int kMaxWarnings = 1000;                  // corrupt-data warnings before giving up
+constexpr qint64 kMaxWorkingBytes = qint64(640) << 20;  // libjpeg's own memory (coefficients)
+
 struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    int warnings = 0;
 };
 
 extern "C" void onJpegError(j_common_ptr cinfo)
@@ -34,8 +50,59 @@ extern "C" void onJpegError(j_common_ptr cinfo)
     std::longjmp(err->jump, 1);
 }
 
-// Warnings (corrupt data, premature end) are not fatal and must not reach stderr.
+// Ends the decode with our own message.
+[[noreturn]] void fail(j_common_ptr cinfo, const char *why)
+{
+    auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
+    std::snprintf(err->message, sizeof err->message, "%s", why);
+    std::longjmp(err->jump, 1);
+}
+
+// Warnings (corrupt data, premature end) are not fatal and must not reach stderr; a
+// flood of them means the file is not a damaged picture but garbage.
 extern "C" void onJpegMessage(j_common_ptr) {}
+extern "C" void onJpegEmit(j_common_ptr cinfo, int level)
+{
+    auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
+    if (level < 0 && ++err->warnings > kMaxWarnings)
+        fail(cinfo, "too many corrupt-data warnings");
+}
+
+// Counts the scans and the blocks they read, called by libjpeg while it absorbs input.
+struct ScanWatch {
+    jpeg_progress_mgr pub;
+    int scan = 0;
+    qint64 blocks = 0;  // read so far
+    qint64 limit = 0;   // set at the first scan
+};
+
+void checkScans(j_decompress_ptr cinfo)
+{
+    auto *watch = reinterpret_cast<ScanWatch *>(cinfo->progress);
+    if (!watch || cinfo->input_scan_number == watch->scan)
+        return;
+    watch->scan = cinfo->input_scan_number;
+    if (watch->limit == 0) {
+        qint64 blocks = 0;
+        for (int c = 0; c < cinfo->num_components; ++c)
+            blocks += qint64(cinfo->comp_info[c].width_in_blocks) * qint64(cinfo->comp_info[c].height_in_blocks);
+        watch->limit = std::clamp(blocks * kBlockReadsPerBlock, kMinBlockReads, kMaxBlockReads);
+    }
+    for (int c = 0; c < cinfo->comps_in_scan; ++c) {
+        const jpeg_component_info *comp = cinfo->cur_comp_info[c];
+        watch->blocks += qint64(comp->width_in_blocks) * qint64(comp->height_in_blocks);
+    }
+    if (watch->scan > kMaxScans)
+        fail(reinterpret_cast<j_common_ptr>(cinfo), "too many scans");
+    if (watch->blocks > watch->limit)
+        fail(reinterpret_cast<j_common_ptr>(cinfo), "scans too many for the picture's size");
+}
+
+extern "C" void onJpegProgress(j_common_ptr cinfo)
+{
+    if (cinfo->is_decompressor)
+        checkScans(reinterpret_cast<j_decompress_ptr>(cinfo));
+}
 
 // Reads the file in large blocks: libjpeg-turbo takes its fast Huffman path only while
 // a few kilobytes are buffered, so the stock 4 KB stdio source spends a quarter of its
@@ -87,19 +154,28 @@ extern "C" void sourceSkip(j_decompress_ptr cinfo, long count)
 struct Session {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
+    ScanWatch watch;
     FileSource source;
     std::FILE *file = nullptr;
+    QString path;
+    FileStamp stamp;
+    bool stamped = false;   // the stamp was read
+    bool settled = false;   // and a decode of the file may be kept
 
     Session()
     {
         std::memset(&cinfo, 0, sizeof cinfo);
-        std::memset(&err, 0, sizeof err);
+        std::memset(&err.pub, 0, sizeof err.pub);
+        std::memset(&watch.pub, 0, sizeof watch.pub);
         std::memset(&source.pub, 0, sizeof source.pub);
         cinfo.err = jpeg_std_error(&err.pub);
         err.pub.error_exit = onJpegError;
         err.pub.output_message = onJpegMessage;
+        err.pub.emit_message = onJpegEmit;
         jpeg_create_decompress(&cinfo);
-        cinfo.mem->max_memory_to_use = long(maxDecodedBytes());
+        watch.pub.progress_monitor = onJpegProgress;
+        cinfo.progress = &watch.pub;
+        limitMemory(0);
     }
     ~Session()
     {
@@ -110,13 +186,29 @@ struct Session {
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
 
+    // libjpeg's working memory, within the decoder's budget once the decoded picture
+    // (`output` bytes) is counted: a file that needs more fails cleanly, before its
+    // coefficient arrays are allocated.
+    void limitMemory(qint64 output)
+    {
+        const qint64 room = std::min(kMaxWorkingBytes, maxDecodedBytes() - output);
+        cinfo.mem->max_memory_to_use = long(std::max<qint64>(room, qint64(1) << 20));
+    }
+
     bool open(const QString &path, QString *error)
     {
-        file = std::fopen(QFile::encodeName(path).constData(), "rb");
+        qint64 size = 0;
+        const int fd = openRegularFile(path, &size, error);
+        if (fd < 0)
+            return false;
+        file = fdopen(fd, "rb");
         if (!file) {
+            ::close(fd);
             setError(error, QStringLiteral("cannot open the file"));
             return false;
         }
+        this->path = path;
+        stamped = DecodeCache::shared().stamp(fd, &stamp, &settled);
         source.file = file;
         source.buffer.resize(std::size_t(256) << 10);
         source.pub.init_source = sourceInit;
@@ -128,7 +220,13 @@ struct Session {
         jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xffff);
         return true;
     }
-    QString message() const { return QStringLiteral("JPEG: ") + QString::fromLatin1(err.message); }
+    QString message() const
+    {
+        // libjpeg says it when a file needs more memory than we let it have.
+        if (err.pub.msg_code == JERR_NO_BACKING_STORE)
+            return QStringLiteral("JPEG: the picture needs more memory than the decoder allows");
+        return QStringLiteral("JPEG: ") + QString::fromLatin1(err.message);
+    }
 };
 
 int orientationOf(const jpeg_decompress_struct &cinfo)
@@ -152,7 +250,7 @@ struct Decode {
     Session session;
     QSize target;  // upright; empty: natural size
     int orientation = 1;
-    QImage out;
+    QImage out;    // as decoded by libjpeg, unless reduced while it was read
     std::optional<BoxReducer> reducer;
     std::vector<quint32> row;
 };
@@ -180,6 +278,9 @@ bool runDecode(Decode &d)
     jpeg_read_header(&cinfo, TRUE);
     d.orientation = orientationOf(cinfo);
     const QSize natural(int(cinfo.image_width), int(cinfo.image_height));
+    // Turning a picture upright holds it twice for a moment.
+    if (d.orientation >= 5 && mulSat(decodedBytes(d.target.isEmpty() ? natural : d.target), 2) > maxDecodedBytes())
+        fail(reinterpret_cast<j_common_ptr>(&cinfo), "picture is too large to be turned upright");
     QSize target = d.target.isEmpty() ? natural : (d.orientation >= 5 ? d.target.transposed() : d.target);
 
     // The smallest scaled decode that is still no smaller than the target.
@@ -191,9 +292,23 @@ bool runDecode(Decode &d)
         if (int(cinfo.output_width) >= target.width() && int(cinfo.output_height) >= target.height())
             break;
     }
+    const QSize decodedSize(int(cinfo.output_width), int(cinfo.output_height));
+    // A decode reduced by the DCT is shared by every later use of the same file at the
+    // same scale (the preview, the reduced viewer, a slide); it is made with the same
+    // settings whatever the target, so the file and the scale identify it.
+    const bool keepable = cinfo.scale_denom > 1 && d.session.stamped;
+    const DecodeKey key{d.session.path, d.session.stamp, int(cinfo.scale_denom)};
+    if (keepable) {
+        QImage kept = DecodeCache::shared().find(key);
+        if (kept.size() == decodedSize) {
+            d.out = std::move(kept);
+            return true;
+        }
+    }
+    const bool keep = keepable && d.session.settled && decodedBytes(decodedSize) <= DecodeCache::kMaxBytes;
     // When the decode is reduced further, the merged (non-fancy) chroma upsampling is
     // invisible in the result and spares a pass over every row.
-    if (int(cinfo.output_width) >= 2 * target.width() && int(cinfo.output_height) >= 2 * target.height())
+    if (!keep && int(cinfo.output_width) >= 2 * target.width() && int(cinfo.output_height) >= 2 * target.height())
         cinfo.do_fancy_upsampling = FALSE;
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
@@ -203,12 +318,18 @@ bool runDecode(Decode &d)
         cinfo.buffered_image = TRUE;
         cinfo.do_block_smoothing = FALSE;
     }
+    // Decoded straight into a picture unless it is reduced further while it is read
+    // (a decode to be kept is whole, and reduced afterwards).
+    const bool direct = keep || (binFactor(decodedSize.width(), target.width()) == 1 &&
+                                 binFactor(decodedSize.height(), target.height()) == 1);
+    d.session.limitMemory(direct ? decodedBytes(decodedSize) : 0);
     jpeg_start_decompress(&cinfo);
     if (dcOnly) {
         // At an eighth of the size only the DC coefficients count: stop reading once
         // every component has them.
         for (;;) {
             const int status = jpeg_consume_input(&cinfo);
+            checkScans(&cinfo);
             if (status == JPEG_REACHED_EOI || status == JPEG_SUSPENDED)
                 break;
             if (status == JPEG_SCAN_COMPLETED) {
@@ -223,7 +344,6 @@ bool runDecode(Decode &d)
     }
 
     const QSize decoded(int(cinfo.output_width), int(cinfo.output_height));
-    const bool direct = decoded == target;
     if (direct) {
         d.out = QImage(decoded, QImage::Format_RGB32);
         if (d.out.isNull())
@@ -252,21 +372,45 @@ bool runDecode(Decode &d)
         jpeg_finish_output(&cinfo);
     // Nothing after the last scan line is needed; trailing data is not even read.
     jpeg_abort_decompress(&cinfo);
+    if (keep && cinfo.output_scanline == cinfo.output_height)
+        DecodeCache::shared().keep(key, d.out);
     return true;
 }
 
-QImage oriented(const QImage &img, int orientation)
+// The decode at libjpeg's scale, box-reduced to no less than `target` (stored
+// orientation) where whole bins fit; the final smooth pass follows.
+QImage reduced(const QImage &decoded, QSize target)
 {
+    BoxReducer box(decoded.size(), target, false);
+    if (!box.reduces())
+        return decoded;
+    if (!box.valid())
+        return {};
+    for (int y = 0; y < decoded.height(); ++y)
+        box.addRow(y, reinterpret_cast<const quint32 *>(decoded.constScanLine(y)));
+    return box.result();
+}
+
+// Mirrors are done in place; a quarter turn needs a second copy while it is made.
+QImage oriented(QImage img, int orientation)
+{
+    QImage turned;
     switch (orientation) {
-    case 2: return img.mirrored(true, false);
-    case 3: return img.mirrored(true, true);
-    case 4: return img.mirrored(false, true);
-    case 5: return img.transformed(QTransform().rotate(90)).mirrored(true, false);
-    case 6: return img.transformed(QTransform().rotate(90));
-    case 7: return img.transformed(QTransform().rotate(90)).mirrored(false, true);
-    case 8: return img.transformed(QTransform().rotate(270));
+    case 2: img.mirror(true, false); return img;
+    case 3: img.mirror(true, true); return img;
+    case 4: img.mirror(false, true); return img;
+    case 5:
+    case 6:
+    case 7: turned = img.transformed(QTransform().rotate(90)); break;
+    case 8: turned = img.transformed(QTransform().rotate(270)); break;
     default: return img;
     }
+    img = QImage();
+    if (orientation == 5)
+        turned.mirror(true, false);
+    else if (orientation == 7)
+        turned.mirror(false, true);
+    return turned;
 }
 
 }  // namespace
@@ -335,11 +479,13 @@ QImage decodeJpeg(const QString &path, QSize target, QString *error)
     QImage img = d->reducer ? d->reducer->result() : d->out;
     const int orientation = d->orientation;
     d.reset();  // free libjpeg's memory before the final copies
+    if (!target.isEmpty() && !img.isNull())
+        img = reduced(img, orientation >= 5 ? target.transposed() : target);
     if (img.isNull()) {
         setError(error, QStringLiteral("not enough memory for the picture"));
         return {};
     }
-    img = oriented(img, orientation);
+    img = oriented(std::move(img), orientation);
     return target.isEmpty() ? img : scaledTo(img, target);
 }
 

@@ -13,8 +13,11 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pel {
@@ -33,12 +36,73 @@ qint64 maxDecodedBytes()
     }();
     return bound;
 }
+
+namespace detail {
+
+bool withinBudget(QSize size, QString *error)
+{
+    if (decodedBytes(size) <= maxDecodedBytes())
+        return true;
+    setError(error, QStringLiteral("picture claims %1 x %2 pixels, more than this machine can hold")
+                        .arg(size.width())
+                        .arg(size.height()));
+    return false;
+}
+
+void liftQtAllocationLimit()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { QImageReader::setAllocationLimit(int(maxDecodedBytes() >> 20)); });
+}
+
+int openRegularFile(const QString &path, qint64 *size, QString *error)
+{
+    const QByteArray name = QFile::encodeName(path);
+    int fd;
+    do
+        fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        setError(error, QStringLiteral("cannot open the file: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+        return -1;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        setError(error, QStringLiteral("not a regular file"));
+        return -1;
+    }
+    // A regular file never blocks; reads go back to the ordinary mode.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    *size = qint64(st.st_size);
+    return fd;
+}
+
+std::size_t readAt(int fd, void *buffer, std::size_t length, qint64 offset)
+{
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pread(fd, static_cast<char *>(buffer) + done, length - done, off_t(offset + qint64(done)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += std::size_t(n);
+    }
+    return done;
+}
+
+}  // namespace detail
 }  // namespace picture
 
 namespace {
 
 // Files we read whole (icons, metafiles) are small; anything bigger is not one of them.
 constexpr qint64 kMaxWholeFile = qint64(64) << 20;
+// Formats whose readers cannot reduce while they read (GIF, TIFF, WebP) are decoded whole.
+constexpr qint64 kMaxWholeDecode = qint64(640) << 20;
+// The first bytes: enough for every header we sniff, and for a BMP's headers and palette.
+constexpr qint64 kHeadBytes = 8192;
 
 enum class Sniffed { Unknown, Bmp, Jpeg, Ico, Cur, Wmf, Emf, Png, Gif, Tiff, Webp };
 
@@ -77,28 +141,49 @@ Sniffed sniff(const QByteArray &head)
     return Sniffed::Unknown;
 }
 
-bool tooLarge(QSize size, QString *error)
-{
-    if (decodedBytes(size) <= picture::maxDecodedBytes())
-        return false;
-    setError(error, QStringLiteral("picture claims %1 x %2 pixels, more than this machine can hold")
-                        .arg(size.width())
-                        .arg(size.height()));
-    return true;
-}
-
-// The whole file, mapped where possible (no copy, and pages we skip are never read).
-class FileBytes {
+// A file opened through openRegularFile(), closed with this object.
+class Descriptor {
 public:
-    bool open(const QString &path, QString *error, qint64 limit = -1)
+    Descriptor() = default;
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor()
     {
-        file_.setFileName(path);
-        if (!file_.open(QIODevice::ReadOnly)) {
-            setError(error, QStringLiteral("cannot open the file: %1").arg(file_.errorString()));
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return fd_; }
+    // Hands the descriptor to a QFile, which closes it from then on.
+    bool giveTo(QFile &file, QString *error)
+    {
+        if (!file.open(fd_, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            setError(error, QStringLiteral("cannot open the file: %1").arg(file.errorString()));
             return false;
         }
-        size_ = file_.size();
-        if (limit >= 0 && size_ > limit) {
+        fd_ = -1;
+        return true;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+// Opens `path` as a regular file into `file` (see openRegularFile).
+bool openFile(QFile &file, const QString &path, qint64 *size, QString *error)
+{
+    Descriptor fd(openRegularFile(path, size, error));
+    return fd.get() >= 0 && fd.giveTo(file, error);
+}
+
+// A whole small file (an icon), mapped where possible.
+class FileBytes {
+public:
+    bool open(const QString &path, QString *error, qint64 limit)
+    {
+        if (!openFile(file_, path, &size_, error))
+            return false;
+        if (size_ > limit) {
             setError(error, QStringLiteral("file is too large for its kind"));
             return false;
         }
@@ -138,7 +223,7 @@ public:
     {
         if (target.isEmpty())
             target = size_;
-        if (tooLarge(target, error))
+        if (!withinBudget(target, error) || !withinBudget(size_, error))
             return {};
         QImage img = decode(target, error);
         if (!img.isNull() && img.size() != target)
@@ -174,15 +259,21 @@ public:
 protected:
     QImage decode(QSize target, QString *error) const override
     {
-        FileBytes bytes;
+        qint64 fileSize = 0;
+        const Descriptor fd(openRegularFile(path_, &fileSize, error));
+        if (fd.get() < 0)
+            return {};
+        // The headers and the palette; the pixels are read in bands as they are decoded.
+        std::vector<uchar> head(std::size_t(std::min<qint64>(fileSize, kHeadBytes)));
+        head.resize(readAt(fd.get(), head.data(), head.size(), 0));
         DibLayout layout;
-        if (!bytes.open(path_, error) || !parseBmp(bytes.data(), bytes.size(), bytes.size(), &layout, error))
+        if (!parseBmp(head.data(), head.size(), std::size_t(fileSize), &layout, error))
             return {};
         if (QSize(layout.width, layout.height) != size_) {
             setError(error, QStringLiteral("file changed since it was opened"));
             return {};
         }
-        return decodeDib(bytes.data(), bytes.size(), layout, target, error);
+        return decodeBmpFile(fd.get(), fileSize, layout, target, error);
     }
 };
 
@@ -210,7 +301,7 @@ protected:
             setError(error, QStringLiteral("file changed since it was opened"));
             return {};
         }
-        return scaledTo(decodeIcoEntry(bytes.data(), bytes.size(), entry, error), target);
+        return decodeIcoEntry(bytes.data(), bytes.size(), entry, target, error);
     }
 };
 
@@ -224,7 +315,14 @@ public:
 protected:
     QImage decode(QSize target, QString *error) const override
     {
-        QImageReader reader(path_, qtFormat_);
+        QFile file;
+        qint64 fileSize = 0;
+        if (!openFile(file, path_, &fileSize, error))
+            return {};
+        QImageReader reader(&file, qtFormat_);
+        // Readers that can reduce while they read (PNG does) then never hold the natural size.
+        if (target.width() < size_.width() && target.height() < size_.height())
+            reader.setScaledSize(target);
         QImage img = reader.read();
         if (img.isNull()) {
             setError(error, reader.errorString());
@@ -252,7 +350,7 @@ public:
     {
         if (target.isEmpty())
             target = pixelSize();
-        if (target.isEmpty() || tooLarge(target, error))
+        if (target.isEmpty() || !withinBudget(target, error))
             return {};
         QImage img = doc_.render(target);
         if (img.isNull())
@@ -271,24 +369,34 @@ private:
     QByteArray bytes_;
 };
 
-void liftQtAllocationLimit()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { QImageReader::setAllocationLimit(int(picture::maxDecodedBytes() >> 20)); });
-}
-
 std::shared_ptr<const PictureFile> openWithQt(const QString &path, PictureFormat format, const char *qtFormat,
                                               QString *error)
 {
     liftQtAllocationLimit();
-    QImageReader reader(path, qtFormat);
+    QFile file;
+    qint64 fileSize = 0;
+    if (!openFile(file, path, &fileSize, error))
+        return nullptr;
+    QImageReader reader(&file, qtFormat);
     const QSize size = reader.canRead() ? reader.size() : QSize();
     if (size.isEmpty()) {
         setError(error, QStringLiteral("cannot read the %1 header: %2").arg(QLatin1String(qtFormat), reader.errorString()));
         return nullptr;
     }
-    if (tooLarge(size, error))
+    if (!withinBudget(size, error))
         return nullptr;
+    // Deflate packs at most 1032 bytes into one: a large PNG in fewer bytes than that is a lie.
+    if (format == PictureFormat::Png && decodedBytes(size) > (qint64(64) << 20) &&
+        mulSat(fileSize, 1032) < mulSat(size.width(), size.height())) {
+        setError(error, QStringLiteral("PNG file is far shorter than its header claims"));
+        return nullptr;
+    }
+    // The other readers decode the whole picture even for a preview: one they would
+    // hold at more than this is refused rather than let a preview take gigabytes.
+    if (format != PictureFormat::Png && decodedBytes(size) > kMaxWholeDecode) {
+        setError(error, QStringLiteral("picture is too large for its kind"));
+        return nullptr;
+    }
     return std::make_shared<QtPicture>(path, format, size, QByteArray(qtFormat));
 }
 
@@ -296,13 +404,11 @@ std::shared_ptr<const PictureFile> openWithQt(const QString &path, PictureFormat
 
 std::shared_ptr<const PictureFile> PictureFile::open(const QString &path, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        setError(error, QStringLiteral("cannot open the file: %1").arg(file.errorString()));
+    QFile file;
+    qint64 fileSize = 0;
+    if (!openFile(file, path, &fileSize, error))
         return nullptr;
-    }
-    const qint64 fileSize = file.size();
-    const QByteArray head = file.read(4096);
+    const QByteArray head = file.read(kHeadBytes);
     if (head.isEmpty()) {
         setError(error, QStringLiteral("file is empty or unreadable"));
         return nullptr;
@@ -316,22 +422,14 @@ std::shared_ptr<const PictureFile> PictureFile::open(const QString &path, QStrin
         if (!parseBmp(p, n, std::size_t(fileSize), &l, error))
             return nullptr;
         const QSize size(l.width, l.height);
-        if (tooLarge(size, error))
+        if (!withinBudget(size, error) || !dibPlausible(l, fileSize, error))
             return nullptr;
-        if (l.compression != 1 && l.compression != 2) {
-            // A big picture whose file holds under half its rows is a bomb, not a photo.
-            const qint64 rows = (fileSize - qint64(l.bitsOffset)) / qint64(std::max<std::size_t>(l.stride, 1));
-            if (decodedBytes(size) > (qint64(64) << 20) && rows * 2 < l.height) {
-                setError(error, QStringLiteral("BMP file is far shorter than its header claims"));
-                return nullptr;
-            }
-        }
         return std::make_shared<BmpPicture>(path, PictureFormat::Bmp, size);
     }
     case Sniffed::Jpeg: {
         file.close();
         JpegHeader h;
-        if (!readJpegHeader(path, &h, error) || tooLarge(h.upright(), error))
+        if (!readJpegHeader(path, &h, error) || !withinBudget(h.upright(), error))
             return nullptr;
         return std::make_shared<JpegPicture>(path, PictureFormat::Jpeg, h.upright());
     }
@@ -345,7 +443,7 @@ std::shared_ptr<const PictureFile> PictureFile::open(const QString &path, QStrin
         IcoEntry entry;
         bool cursor = false;
         if (!parseIco(reinterpret_cast<const uchar *>(all.constData()), std::size_t(all.size()), &entry, &cursor, error) ||
-            tooLarge(entry.size, error))
+            !withinBudget(entry.size, error))
             return nullptr;
         return std::make_shared<IcoPicture>(path, cursor ? PictureFormat::Cur : PictureFormat::Ico, entry.size);
     }
@@ -364,7 +462,7 @@ std::shared_ptr<const PictureFile> PictureFile::open(const QString &path, QStrin
             return nullptr;
         }
         auto pic = std::make_shared<WmfPicture>(std::move(*doc), std::move(all));
-        if (tooLarge(pic->pixelSize(), error))
+        if (!withinBudget(pic->pixelSize(), error))
             return nullptr;
         return pic;
     }

@@ -1,6 +1,10 @@
 #include "platform/picture/scale.h"
 
+#include "platform/picture/decoders.h"
+#include "platform/picture/picture.h"
+
 #include <algorithm>
+#include <new>
 
 namespace pel::picture::detail {
 
@@ -20,21 +24,37 @@ BoxReducer::BoxReducer(QSize source, QSize target, bool alpha)
     kx_ = binFactor(source.width(), target.width());
     ky_ = binFactor(source.height(), target.height());
     binned_ = QSize((source.width() + kx_ - 1) / kx_, (source.height() + ky_ - 1) / ky_);
-    sums_.assign(size_t(binned_.width()) * size_t(binned_.height()) * 4, 0);
+    if (!reduces() || mulSat(binned_.width(), binned_.height(), 16) > maxDecodedBytes())
+        return;
+    try {
+        sums_.assign(size_t(binned_.width()) * size_t(binned_.height()) * 4, 0);
+    } catch (const std::bad_alloc &) {
+        sums_.clear();
+    }
 }
 
-void BoxReducer::addRow(int y, const quint32 *px)
+namespace {
+// The part of row y from x0 that lies in the picture, as [x0, end); false when none does.
+bool clipSpan(QSize src, int y, int &x0, int count, int &end)
 {
-    if (y < 0 || y >= src_.height() || sums_.empty())
+    if (y < 0 || y >= src.height() || x0 < 0 || x0 >= src.width())
+        return false;
+    end = count < 0 ? src.width() : int(std::min<qint64>(qint64(x0) + count, src.width()));
+    return end > x0;
+}
+}  // namespace
+
+void BoxReducer::addRow(int y, const quint32 *px, int x0, int count)
+{
+    int end;
+    if (sums_.empty() || !clipSpan(src_, y, x0, count, end))
         return;
-    quint32 *acc = sums_.data() + size_t(y / ky_) * size_t(binned_.width()) * 4;
-    const int w = src_.width();
-    int x = 0;
-    for (int bx = 0; bx < binned_.width(); ++bx, acc += 4) {
-        const int end = std::min(x + kx_, w);
+    quint32 *acc = sums_.data() + (size_t(y / ky_) * size_t(binned_.width()) + size_t(x0 / kx_)) * 4;
+    for (int x = x0; x < end; acc += 4) {
+        const int binEnd = int(std::min<qint64>((qint64(x) / kx_ + 1) * kx_, end));
         quint32 b = 0, g = 0, r = 0, a = 0;
-        for (; x < end; ++x) {
-            const quint32 p = px[x];
+        for (; x < binEnd; ++x, ++px) {
+            const quint32 p = *px;
             b += p & 0xff;
             g += (p >> 8) & 0xff;
             r += (p >> 16) & 0xff;
@@ -47,17 +67,16 @@ void BoxReducer::addRow(int y, const quint32 *px)
     }
 }
 
-void BoxReducer::addRowBgr(int y, const uchar *p)
+void BoxReducer::addRowBgr(int y, const uchar *p, int x0, int count)
 {
-    if (y < 0 || y >= src_.height() || sums_.empty())
+    int end;
+    if (sums_.empty() || !clipSpan(src_, y, x0, count, end))
         return;
-    quint32 *acc = sums_.data() + size_t(y / ky_) * size_t(binned_.width()) * 4;
-    const int w = src_.width();
-    int x = 0;
-    for (int bx = 0; bx < binned_.width(); ++bx, acc += 4) {
-        const int end = std::min(x + kx_, w);
+    quint32 *acc = sums_.data() + (size_t(y / ky_) * size_t(binned_.width()) + size_t(x0 / kx_)) * 4;
+    for (int x = x0; x < end; acc += 4) {
+        const int binEnd = int(std::min<qint64>((qint64(x) / kx_ + 1) * kx_, end));
         quint32 b = 0, g = 0, r = 0;
-        for (; x < end; ++x, p += 3) {
+        for (; x < binEnd; ++x, p += 3) {
             b += p[0];
             g += p[1];
             r += p[2];
@@ -65,6 +84,26 @@ void BoxReducer::addRowBgr(int y, const uchar *p)
         acc[0] += b;
         acc[1] += g;
         acc[2] += r;
+    }
+}
+
+void BoxReducer::addRun(int y, int x0, int count, quint32 even, quint32 odd)
+{
+    int end;
+    const int first = x0;
+    if (sums_.empty() || count <= 0 || !clipSpan(src_, y, x0, count, end))
+        return;
+    quint32 *acc = sums_.data() + (size_t(y / ky_) * size_t(binned_.width()) + size_t(x0 / kx_)) * 4;
+    // Pixels at even offsets from the start before `x`.
+    auto evensBefore = [first](qint64 x) { return quint32((x - first + 1) / 2); };
+    for (int x = x0; x < end; acc += 4) {
+        const int binEnd = int(std::min<qint64>((qint64(x) / kx_ + 1) * kx_, end));
+        const quint32 e = evensBefore(binEnd) - evensBefore(x), o = quint32(binEnd - x) - e;
+        acc[0] += e * (even & 0xff) + o * (odd & 0xff);
+        acc[1] += e * ((even >> 8) & 0xff) + o * ((odd >> 8) & 0xff);
+        acc[2] += e * ((even >> 16) & 0xff) + o * ((odd >> 16) & 0xff);
+        acc[3] += e * (even >> 24) + o * (odd >> 24);
+        x = binEnd;
     }
 }
 

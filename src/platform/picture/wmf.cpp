@@ -134,6 +134,20 @@ constexpr double kTwipsPerPixel = 15.0;    // 96 dpi
 constexpr int kMaxRegionRects = 4096;      // rectangles kept of one region
 constexpr int kMaxClipRects = 4096;        // rectangles of a clip built by exclusions
 
+// The drawing budget of one render, in target pixels that an edge runs through (a
+// stroke touches each of them, a fill makes a cell of each); a covered pixel costs far
+// less (1/64), and every drawing costs a little. A picture may reach every pixel of its
+// target many times over, but not without bound: long self-crossing polygons of tens
+// of thousands of points, or millions of full-size rectangles, would take minutes.
+// What would overrun the budget is left out.
+constexpr double kDrawCost = 64;           // a drawing call of any size
+constexpr double kCoverFactor = 1.0 / 64;  // a covered pixel
+constexpr double kAaFillFactor = 8;        // an edge pixel of an antialiased fill
+constexpr double kBudgetFloor = 4e6, kBudgetPerPixel = 64, kBudgetCeiling = 2.5e8;
+// Beyond this reach an antialiased fill no longer fits the rasteriser's cell pool and
+// slows down by orders of magnitude; edges that dense gain nothing from antialiasing.
+constexpr double kDenseReach = 65536;
+
 // Text alignment, background and ExtTextOut option bits.
 constexpr int kTaUpdateCp = 0x0001, kTaRight = 0x0002, kTaCenter = 0x0006, kTaBottom = 0x0008,
               kTaBaseline = 0x0018;
@@ -594,7 +608,16 @@ private:
     const QPen &pen();
     const QBrush &brush();
     QColor ropColor(const QColor &c) const;
-    template <class Draw> void shape(bool fill, bool stroke, Draw draw);
+    // What a drawing reaches: target pixels along its edges, and the target area it covers.
+    struct Extent {
+        double reach = 0;
+        double area = 0;
+    };
+    Extent extentOf(const QPolygonF &poly, bool closed) const;
+    Extent extentOf(const QPainterPath &path) const;
+    Extent extentOf(const QRectF &box) const;
+    bool afford(double cost);
+    template <class Draw> void shape(bool fill, bool stroke, const Extent &extent, Draw draw);
     void arcLike(quint16 f, const Rec &r);
     void text(QPointF at, QByteArrayView bytes, const std::vector<int> &dx, int opts, const QRectF &rect);
     void ensureFont(double emPx, double widthPx);
@@ -613,6 +636,7 @@ private:
     QTransform toTarget_;  // metafile device space -> target
     QTransform t_;         // logical -> target
     bool geometryActive_ = false;
+    double workLeft_ = 0;  // of the drawing budget
 
     std::vector<Obj> objs_;
     Slots slots_;
@@ -728,13 +752,71 @@ const QBrush &Player::brush()
     return qbrush_;
 }
 
+Player::Extent Player::extentOf(const QPolygonF &poly, bool closed) const
+{
+    Extent e;
+    if (poly.isEmpty()) return e;
+    const QPointF first = t_.map(poly[0]);
+    QPointF prev = first;
+    double left = first.x(), right = first.x(), top = first.y(), bottom = first.y();
+    auto edge = [&](QPointF q) {
+        e.reach += std::abs(q.x() - prev.x()) + std::abs(q.y() - prev.y()) + 1;
+        prev = q;
+    };
+    for (qsizetype i = 1; i < poly.size(); ++i) {
+        const QPointF q = t_.map(poly[i]);
+        edge(q);
+        left = std::min(left, q.x());
+        right = std::max(right, q.x());
+        top = std::min(top, q.y());
+        bottom = std::max(bottom, q.y());
+    }
+    if (closed) edge(first);
+    const QRectF covered = QRectF(QPointF(left, top), QPointF(right, bottom)).intersected(target_);
+    e.area = covered.width() * covered.height();
+    return e;
+}
+
+Player::Extent Player::extentOf(const QPainterPath &path) const
+{
+    // Curves are measured along their control points, which is never shorter.
+    QPolygonF points(path.elementCount());
+    for (int i = 0; i < path.elementCount(); ++i) points[i] = path.elementAt(i);
+    return extentOf(points, true);
+}
+
+Player::Extent Player::extentOf(const QRectF &box) const
+{
+    const QRectF d = t_.mapRect(box);
+    Extent e;
+    e.reach = 2 * (d.width() + d.height()) + 4;
+    const QRectF covered = d.intersected(target_);
+    e.area = covered.width() * covered.height();
+    return e;
+}
+
+bool Player::afford(double cost)
+{
+    if (!(cost <= workLeft_)) return false;
+    workLeft_ -= cost;
+    return true;
+}
+
 template <class Draw>
-void Player::shape(bool fill, bool stroke, Draw draw)
+void Player::shape(bool fill, bool stroke, const Extent &extent, Draw draw)
 {
     useGeometry();
     const QBrush &b = fill ? brush() : QBrush();
     const QPen &pn = stroke ? pen() : QPen(Qt::NoPen);
     if (b.style() == Qt::NoBrush && pn.style() == Qt::NoPen) return;
+    const bool dense = extent.reach > kDenseReach;
+    double cost = kDrawCost;
+    if (b.style() != Qt::NoBrush)
+        cost += extent.area * kCoverFactor + extent.reach * (dense ? 1 : kAaFillFactor);
+    if (pn.style() != Qt::NoPen)
+        cost += extent.reach * std::max(1.0, pn.isCosmetic() ? 1.0 : pn.widthF() * std::abs(t_.m11()));
+    if (!afford(cost)) return;
+    if (dense) p_.setRenderHint(QPainter::Antialiasing, false);
     if (hatched_ && fill && dc_.opaqueBk && b.style() != Qt::NoBrush) {
         p_.setPen(Qt::NoPen);
         p_.setBrush(dc_.bk);
@@ -743,6 +825,7 @@ void Player::shape(bool fill, bool stroke, Draw draw)
     p_.setPen(stroke ? pen() : QPen(Qt::NoPen));
     p_.setBrush(fill ? brush() : QBrush());
     draw();
+    if (dense) p_.setRenderHint(QPainter::Antialiasing, true);
 }
 
 void Player::applyClip()
@@ -871,7 +954,7 @@ void Player::arcLike(quint16 f, const Rec &r)
         path.arcTo(box, start, sweep);
         if (f == kChord) path.closeSubpath();
     }
-    shape(f != kArc, true, [&] { p_.drawPath(path); });
+    shape(f != kArc, true, extentOf(path), [&] { p_.drawPath(path); });
 }
 
 void Player::ensureFont(double emPx, double widthPx)
@@ -883,9 +966,9 @@ void Player::ensureFont(double emPx, double widthPx)
     fontKeyEm_ = emPx;
     fontKeyWidth_ = widthPx;
     qfont_ = QFont();
-    // Symbol text is decoded to real Greek and mathematical characters, which any
-    // serif face has; a font called "Symbol" here may use a private encoding instead.
-    if (f.charset == SymbolCharset && f.face.startsWith(QLatin1String("symbol"), Qt::CaseInsensitive))
+    // Symbol and MT Extra text is decoded to real Greek and mathematical characters,
+    // which any serif face has; a font of that name here may use a private encoding.
+    if (TextDecoder::isMathFont(f.charset, f.face))
         qfont_.setFamilies({QStringLiteral("serif")});
     else if (!f.face.isEmpty())
         qfont_.setFamilies({f.face});
@@ -929,6 +1012,12 @@ void Player::text(QPointF at, QByteArrayView bytes, const std::vector<int> &dx, 
         emPx = f.height * sy * it->second;
     }
     if (!(emPx >= 0.5 && emPx <= 32768)) return;  // invisible, or absurd
+    // Each glyph covers about an em square (no more than the whole target); an opaque
+    // box covers its rectangle.
+    const double targetArea = std::abs(target_.width() * target_.height());
+    const double glyph = kDrawCost / 4 + std::min(emPx * emPx, targetArea) * kCoverFactor;
+    if (!afford(kDrawCost + glyph * double(bytes.size()) + (rect.isValid() ? extentOf(rect).area * kCoverFactor : 0)))
+        return;
     ensureFont(emPx, f.width * sx);
 
     const DecodedText decoded = dx.empty() ? DecodedText{decoder_.decode(bytes, f.charset, f.face), {}}
@@ -1050,6 +1139,8 @@ void Player::blit(const QImage &img, QRectF src, const QRectF &dst, quint32 rop)
 {
     src = src.intersected(QRectF(img.rect()));
     if (src.isEmpty() || dst.width() == 0 || dst.height() == 0) return;
+    // A smooth scaled copy costs a few cover costs per target pixel.
+    if (!afford(kDrawCost + extentOf(dst.normalized()).area * kCoverFactor * 8)) return;
     QImage shown = img;
     QPainter::CompositionMode mode = QPainter::CompositionMode_SourceOver;
     switch (rop) {
@@ -1092,7 +1183,7 @@ void Player::blit(const QImage &img, QRectF src, const QRectF &dst, quint32 rop)
 void Player::patBlt(const QRectF &dst, quint32 rop)
 {
     const QRectF r = dst.normalized();
-    if (r.isEmpty()) return;
+    if (r.isEmpty() || !afford(kDrawCost + extentOf(r).area * kCoverFactor)) return;
     useGeometry();
     switch (rop) {
     case 0x00000042: p_.fillRect(r, Qt::black); break;  // BLACKNESS
@@ -1136,7 +1227,7 @@ void Player::step(const Op &op)
     case kLineTo: {
         const QPointF to = r.ptYX(0);
         const QLineF line(dc_.cur, to);
-        shape(false, true, [&] { p_.drawLine(line); });
+        shape(false, true, extentOf(QPolygonF({line.p1(), line.p2()}), false), [&] { p_.drawLine(line); });
         dc_.cur = to;
         break;
     }
@@ -1146,8 +1237,9 @@ void Player::step(const Op &op)
         if (count < 2) break;
         QPolygonF poly(count);
         for (int i = 0; i < count; ++i) poly[i] = r.pt(1 + 2 * i);
-        if (f == kPolyline) shape(false, true, [&] { p_.drawPolyline(poly); });
-        else shape(true, true, [&] { p_.drawPolygon(poly, dc_.fill); });
+        const Extent extent = extentOf(poly, f == kPolygon);
+        if (f == kPolyline) shape(false, true, extent, [&] { p_.drawPolyline(poly); });
+        else shape(true, true, extent, [&] { p_.drawPolygon(poly, dc_.fill); });
         break;
     }
     case kPolyPolygon: {
@@ -1166,30 +1258,31 @@ void Player::step(const Op &op)
             path.addPolygon(poly);
             path.closeSubpath();
         }
-        shape(true, true, [&] { p_.drawPath(path); });
+        shape(true, true, extentOf(path), [&] { p_.drawPath(path); });
         break;
     }
     case kRectangle: {
         const QRectF box = r.rectBRTL(0).normalized();
-        shape(true, true, [&] { p_.drawRect(box); });
+        shape(true, true, extentOf(box), [&] { p_.drawRect(box); });
         break;
     }
     case kEllipse: {
         const QRectF box = r.rectBRTL(0).normalized();
-        shape(true, true, [&] { p_.drawEllipse(box); });
+        shape(true, true, extentOf(box), [&] { p_.drawEllipse(box); });
         break;
     }
     case kRoundRect: {
         const QRectF box = r.rectBRTL(2).normalized();
         const double rx = std::min(std::abs(r.s(1)) / 2.0, box.width() / 2),
                      ry = std::min(std::abs(r.s(0)) / 2.0, box.height() / 2);
-        shape(true, true, [&] { p_.drawRoundedRect(box, rx, ry); });
+        shape(true, true, extentOf(box), [&] { p_.drawRoundedRect(box, rx, ry); });
         break;
     }
     case kArc:
     case kPie:
     case kChord: arcLike(f, r); break;
     case kSetPixel: {
+        if (!afford(kDrawCost)) break;
         useGeometry();
         const QPointF at = t_.map(r.ptYX(2));
         p_.setWorldTransform(base_);
@@ -1213,7 +1306,7 @@ void Player::step(const Op &op)
         if (hasRect) rect = QRectF(QPointF(r.s(4), r.s(5)), QPointF(r.s(6), r.s(7))).normalized();
         if (len < 0 || 2 * qsizetype(strWord) + len > r.n) break;
         if (len == 0) {  // an opaque rectangle alone
-            if (opts & kEtoOpaque) {
+            if ((opts & kEtoOpaque) && afford(kDrawCost + extentOf(rect).area * kCoverFactor)) {
                 useGeometry();
                 p_.fillRect(rect, dc_.bk);
             }
@@ -1346,11 +1439,11 @@ void Player::step(const Op &op)
             const PenObj savedPen = dc_.pen;
             dc_.pen = PenObj{0, double(std::abs(r.s(3))), dc_.brush.color};
             penDirty_ = true;
-            shape(false, true, [&] { p_.drawPath(region); });
+            shape(false, true, extentOf(region), [&] { p_.drawPath(region); });
             dc_.pen = savedPen;
             penDirty_ = true;
         } else {
-            shape(true, false, [&] { p_.drawPath(region); });
+            shape(true, false, extentOf(region), [&] { p_.drawPath(region); });
         }
         dc_.brush = saved;
         brushDirty_ = true;
@@ -1372,6 +1465,7 @@ void Player::run()
     p_.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
     p_.setClipRect(target_, Qt::IntersectClip);
     p_.save();
+    workLeft_ = std::min(kBudgetCeiling, kBudgetFloor + kBudgetPerPixel * std::abs(target_.width() * target_.height()));
     dc_.map.winOrg = d_.frameWin.topLeft();
     dc_.map.winExt = d_.frameWin.size();
     updateTransform();

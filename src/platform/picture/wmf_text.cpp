@@ -32,10 +32,54 @@ constexpr char16_t kSymbolHigh[96] = {
     0x23A8, 0x23A9, 0x23AA, 0x00F0, 0x232A, 0x222B, 0x2320, 0x23AE, 0x2321, 0x239E, 0x239F,
     0x23A0, 0x23A4, 0x23A5, 0x23A6, 0x23AB, 0x23AC, 0x23AD, 0x00FF};
 
-enum class Kind { Cp1252, Latin1, Symbol, SingleByte, DoubleByte };
+// The "MT Extra" font of equation editors: embellishments, arrows, ellipses and
+// letterlike signs where Latin letters would be, 0x20..0xFF (0 = same as Latin-1).
+// Positions as Design Science documents the encoding (its "MT Extra" encoding table,
+// also recorded in Mozilla's MathML font notes). Where it gives a private-use code,
+// the nearest standard character stands in (pieces of stretched braces and brackets
+// become the Unicode pieces or a plain line; arrow pairs their plain forms); accents
+// meant to be placed on their own are their spacing forms; pure layout pieces
+// (integral loops, joint status marks) draw nothing.
+constexpr char16_t kMtExtra[224] = {
+    0x0020, 0, 0, 0x02CB, 0x02C6, 0x02DC, 0x02D9, 0,  // 20
+    0x2323, 0x2322, 0, 0, 0, 0, 0, 0,  // 28
+    0, 0x23AF, 0x23DF, 0x23AF, 0x23AF, 0x23AF, 0x23AF, 0x23DE,  // 30
+    0x23AF, 0, 0x223C, 0x2243, 0x22B2, 0x226A, 0x22B3, 0x226B,  // 38
+    0x225C, 0x2259, 0x2250, 0x2210, 0x019B, 0x2514, 0x2518, 0x250C,  // 40
+    0x2510, 0x2229, 0x2127, 0x2026, 0x22EF, 0x22EE, 0x22F0, 0x22F1,  // 48
+    0x2225, 0x2235, 0x2221, 0x2222, 0, 0x222A, 0x25B3, 0x25A1,  // 50
+    0x25AD, 0x25B1, 0x2197, 0x2199, 0x2922, 0x2198, 0x2196, 0x2921,  // 58
+    0x2035, 0x21A6, 0x2195, 0x21D5, 0x25CB, 0x2299, 0x227B, 0x2219,  // 60
+    0x210F, 0x0020, 0x0020, 0, 0x2113, 0x2213, 0x0020, 0x2218,  // 68
+    0x227A, 0x21BD, 0x20D7, 0x20D6, 0x20E1, 0x0305, 0x20D1, 0x20D0,  // 70
+    0x21C1, 0, 0, 0x23DF, 0x23B5, 0x23DE, 0x23B4, 0,  // 78
+    0x21C4, 0x21C4, 0x21C4, 0x21CC, 0x21CC, 0x21CC, 0x21C0, 0x21BD,  // 80
+    0x23AF, 0, 0, 0, 0, 0, 0, 0,  // 88
+    0, 0, 0, 0, 0, 0, 0, 0,  // 90
+    0, 0, 0, 0, 0, 0, 0, 0,  // 98
+    0, 0x211D, 0x2124, 0x2102, 0x211A, 0x2115, 0, 0x301A,  // A0
+    0x301B, 0x23A1, 0x23A2, 0x23A3, 0x23A4, 0x23A5, 0x23A6, 0,  // A8
+    0x02DC, 0x02DC, 0x02DC, 0, 0, 0x02C6, 0x02C6, 0x02C6,  // B0
+    0, 0, 0x2312, 0x2312, 0x2312, 0, 0, 0,  // B8
+    0x0020, 0x0020, 0x0020, 0x0020, 0, 0, 0, 0,  // C0
+    0, 0, 0, 0, 0, 0, 0, 0,  // C8
+    0, 0x0020, 0x0020, 0x0020, 0, 0x0020, 0x0020, 0,  // D0
+    0, 0, 0, 0, 0, 0, 0, 0,  // D8
+    0, 0, 0, 0, 0, 0, 0, 0x0020,  // E0
+    0x0160, 0x00DD, 0x00DE, 0x00D0, 0x0161, 0x00FD, 0x00FE, 0x00F0,  // E8
+    0xFB01, 0xFB02, 0x0131, 0x00B9, 0x00B2, 0x00B3, 0x00BD, 0x00BC,  // F0
+    0x00BE, 0x2044, 0x00A6, 0x02DD, 0x02D8, 0x02C7, 0x02DA, 0x02DB,  // F8
+};
+
+enum class Kind { Cp1252, Latin1, Symbol, MtExtra, SingleByte, DoubleByte };
+
+bool isMtExtra(const QString &face) { return face.startsWith(QLatin1String("mt extra"), Qt::CaseInsensitive); }
 
 Kind kindOf(int charset, const QString &face)
 {
+    // Writers give MT Extra the symbol charset or the ANSI one; its name decides.
+    if ((charset == AnsiCharset || charset == DefaultCharset || charset == SymbolCharset) && isMtExtra(face))
+        return Kind::MtExtra;
     switch (charset) {
     case AnsiCharset:
     case DefaultCharset: return Kind::Cp1252;
@@ -83,6 +127,7 @@ bool isLeadByte(int charset, uchar b)
 QChar tableChar(Kind kind, uchar b)
 {
     if (kind == Kind::Cp1252 && b >= 0x80 && b < 0xA0) return QChar(kCp1252High[b - 0x80]);
+    if (kind == Kind::MtExtra && b >= 0x20 && kMtExtra[b - 0x20]) return QChar(kMtExtra[b - 0x20]);
     if (kind == Kind::Symbol) {
         char16_t c = 0;
         if (b >= 0x20 && b < 0x80) c = kSymbolLow[b - 0x20];
@@ -93,6 +138,12 @@ QChar tableChar(Kind kind, uchar b)
 }
 
 }  // namespace
+
+bool TextDecoder::isMathFont(int charset, const QString &face)
+{
+    const Kind kind = kindOf(charset, face);
+    return kind == Kind::Symbol || kind == Kind::MtExtra;
+}
 
 QStringDecoder *TextDecoder::codec(int charset)
 {
@@ -113,7 +164,7 @@ QString TextDecoder::decode(QByteArrayView bytes, int charset, const QString &fa
         return c->decode(bytes);
     }
     // No codec for it (or a table charset): Windows-1252 is the best fallback.
-    const Kind table = kind == Kind::Symbol || kind == Kind::Latin1 ? kind : Kind::Cp1252;
+    const Kind table = kind == Kind::Symbol || kind == Kind::Latin1 || kind == Kind::MtExtra ? kind : Kind::Cp1252;
     QString s(bytes.size(), Qt::Uninitialized);
     for (qsizetype i = 0; i < bytes.size(); ++i) s[i] = tableChar(table, uchar(bytes[i]));
     return s;

@@ -26,8 +26,12 @@ struct DecodedText {
 
 class TextDecoder {
 public:
-    // `face` matters for the symbol charset: the Symbol font's letters are Greek.
+    // `face` matters for the math fonts: the Symbol font's letters are Greek, and the
+    // MT Extra font's are arrows, ellipses and accents.
     QString decode(QByteArrayView bytes, int charset, const QString &face = {});
+    // A font whose text decode() turns into real characters of another font's repertoire
+    // (Symbol, MT Extra): it is drawn with a common serif face instead of its own name.
+    static bool isMathFont(int charset, const QString &face);
     // Same, with the byte offset of every character.
     DecodedText decodeWithOffsets(QByteArrayView bytes, int charset, const QString &face = {});
 

@@ -1,0 +1,161 @@
+#!/usr/bin/env python3
+# Writes the hand-made regression inputs of this folder (the fuzzer's own finds are
+# kept as they were found). Each is a file of a few bytes to a few hundred kilobytes
+# that once made the loader crash, hang or allocate gigabytes.
+import math
+import os
+import struct
+out = os.path.dirname(os.path.abspath(__file__))
+
+def w(name, data):
+    os.makedirs(os.path.dirname(os.path.join(out, name)), exist_ok=True)
+    open(os.path.join(out, name), 'wb').write(data)
+
+# ---- JPEG pieces
+def seg(marker, payload):
+    return bytes([0xFF, marker]) + struct.pack('>H', len(payload) + 2) + payload
+
+def dqt():
+    return seg(0xDB, bytes([0]) + bytes([1] * 64))
+
+def sof2(w_, h_, comps):
+    p = struct.pack('>BHHB', 8, h_, w_, len(comps))
+    for cid, hv in comps:
+        p += bytes([cid, hv, 0])
+    return seg(0xC2, p)
+
+def dht():
+    # DC table 0: one code '0' -> category 0.
+    dc = bytes([0x00]) + bytes([1] + [0] * 15) + bytes([0])
+    # AC table 0: '0' -> EOB14 (0xE0), '10' -> EOB0 (0x00).
+    ac = bytes([0x10]) + bytes([1, 1] + [0] * 14) + bytes([0xE0, 0x00])
+    return seg(0xC4, dc + ac)
+
+def sos(comp_ids, ss, se, ah, al):
+    p = bytes([len(comp_ids)])
+    for c in comp_ids:
+        p += bytes([c, 0x00])
+    p += bytes([ss, se, (ah << 4) | al])
+    return seg(0xDA, p)
+
+class Bits:
+    def __init__(self):
+        self.acc = 0; self.n = 0; self.out = bytearray()
+    def put(self, value, nbits):
+        for i in range(nbits - 1, -1, -1):
+            self.acc = (self.acc << 1) | ((value >> i) & 1); self.n += 1
+            if self.n == 8:
+                self.out.append(self.acc)
+                if self.acc == 0xFF: self.out.append(0)
+                self.acc = 0; self.n = 0
+    def flush(self):
+        while self.n: self.put(1, 1)
+        return bytes(self.out)
+
+def eobrun_data(blocks):
+    b = Bits()
+    while blocks > 0:
+        run = min(blocks, 32767)
+        if run >= 16384:
+            b.put(0, 1); b.put(run - 16384, 14)
+        else:
+            # fall back to single-block EOB0 codes for a small remainder
+            for _ in range(run): b.put(0b10, 2)
+        blocks -= run
+    return b.flush()
+
+SOI = b'\xff\xd8'; EOI = b'\xff\xd9'
+# (1) AC scans before any DC: every scan warns; the eighth-size preview never gets its DC.
+def ac_before_dc(scans, size=8000):
+    j = SOI + dqt() + sof2(size, size, [(1, 0x11)]) + dht()
+    for _ in range(scans):
+        j += sos([1], 1, 63, 0, 0)
+    j += sos([1], 0, 0, 0, 0) + EOI
+    return j
+# (2) Legal-looking progression: DC, then AC scans full of valid EOB runs (no warning at all).
+def eobrun_scans(scans, size=8000):
+    blocks = (size // 8) * (size // 8)
+    data = eobrun_data(blocks)
+    j = SOI + dqt() + sof2(size, size, [(1, 0x11)]) + dht()
+    j += sos([1], 0, 0, 0, 0)
+    for _ in range(scans):
+        j += sos([1], 1, 63, 0, 0) + data
+    return j + EOI
+# (3) A tiny progressive file claiming 16000 x 16000, three full-resolution components.
+def huge_progressive(size=16000):
+    return SOI + dqt() + sof2(size, size, [(1, 0x11), (2, 0x11), (3, 0x11)]) + dht() + sos([1, 2, 3], 0, 0, 0, 0) + EOI
+
+# (4) A small picture whose scans refine coefficients that were never sent: 63 warnings a scan.
+def bogus_refinements(scans, size=16):
+    j = SOI + dqt() + sof2(size, size, [(1, 0x11)]) + dht()
+    for _ in range(scans):
+        j += sos([1], 1, 63, 1, 0)
+    return j + sos([1], 0, 0, 0, 0) + EOI
+
+# (5) A baseline picture at the budget's edge whose EXIF orientation turns it a quarter:
+# upright, it would be held twice.
+def sof0(w_, h_):
+    return seg(0xC0, struct.pack('>BHHB', 8, h_, w_, 1) + bytes([1, 0x11, 0]))
+
+def turned_baseline(size=23170, orientation=6):
+    exif = b'Exif\0\0II*\0' + struct.pack('<IH', 8, 1) + struct.pack('<HHIHH', 0x0112, 3, 1, orientation, 0) + struct.pack('<I', 0)
+    dc = bytes([0x00]) + bytes([1] + [0] * 15) + bytes([0])
+    ac = bytes([0x10]) + bytes([1] + [0] * 15) + bytes([0])
+    return SOI + seg(0xE1, exif) + dqt() + sof0(size, size) + seg(0xC4, dc + ac) + sos([1], 0, 63, 0, 0) + EOI
+
+# ---- BMP / ICO
+def bmp_rle8(wd, ht, rle):
+    pal = struct.pack('<I', 0x00ff0000)
+    off = 14 + 40 + len(pal)
+    dib = struct.pack('<IiiHHIIiiII', 40, wd, ht, 1, 8, 1, len(rle), 2835, 2835, 1, 0)
+    return b'BM' + struct.pack('<IHHI', off + len(rle), 0, 0, off) + dib + pal + rle
+
+def ico_1bpp(wd, ht, bits):
+    dib = struct.pack('<IiiHHIIiiII', 40, wd, 2 * ht, 1, 1, 0, 0, 0, 0, 2, 0) + struct.pack('<II', 0, 0x00ffffff)
+    img = dib + bits
+    return struct.pack('<HHH', 0, 1, 1) + struct.pack('<BBBBHHII', 0, 0, 2, 0, 1, 1, len(img), 22) + img
+
+# ---- WMF
+def wmf(records, objects=4):
+    body = b''
+    for func, params in records:
+        body += struct.pack('<IH', 3 + len(params) // 2, func) + params
+    body += struct.pack('<IH', 3, 0)
+    hdr = struct.pack('<HHHIHIH', 1, 9, 0x300, 9 + len(body) // 2, objects, 0, 0)
+    return hdr + body
+
+def star_polygon(n, k=7, cycle=17, r=480, c=500):
+    # A self-crossing star of `cycle` points repeated: every edge crosses the picture.
+    pts = []
+    for i in range(n):
+        a = 2 * math.pi * ((i % cycle) * k % cycle) / cycle
+        pts.append((int(c + r * math.cos(a)), int(c + r * math.sin(a))))
+    return pts
+
+def polygon_wmf(polys, n):
+    recs = [(0x020B, struct.pack('<hh', 0, 0)), (0x020C, struct.pack('<hh', 1000, 1000)),
+            (0x02FC, struct.pack('<HHHH', 0, 0x00ff, 0, 0)), (0x012D, struct.pack('<H', 0))]
+    pts = star_polygon(n)
+    p = struct.pack('<H', n) + b''.join(struct.pack('<hh', x, y) for x, y in pts)
+    for _ in range(polys):
+        recs.append((0x0324, p))
+    return wmf(recs)
+
+def many(func, params, count):
+    recs = [(0x020B, struct.pack('<hh', 0, 0)), (0x020C, struct.pack('<hh', 1000, 1000)),
+            (0x02FC, struct.pack('<HHHH', 0, 0x00ff, 0, 0)), (0x012D, struct.pack('<H', 0))]
+    rec = struct.pack('<IH', 3 + len(params) // 2, func) + params
+    body = b''.join(struct.pack('<IH', 3 + len(p) // 2, f) + p for f, p in recs) + rec * count + struct.pack('<IH', 3, 0)
+    hdr = struct.pack('<HHHIHIH', 1, 9, 0x300, 9 + len(body) // 2, 4, 0, 0)
+    return hdr + body
+
+# Each input is named after the fault it catches.
+w('jpeg/progressive-600-ac-scans-before-dc.jpg', ac_before_dc(600))
+w('jpeg/progressive-60-scans-of-eob-runs.jpg', eobrun_scans(60))
+w('jpeg/progressive-16000-square-keeps-1.5gb-coefficients.jpg', huge_progressive())
+w('jpeg/progressive-refinements-without-data-flood-warnings.jpg', bogus_refinements(40))
+w('jpeg/baseline-23170-square-turned-upright-held-twice.jpg', turned_baseline())
+w('bmp/rle8-64-bytes-claims-23170-square.bmp', bmp_rle8(23170, 23170, b'\x02\x00\x00\x00\x00\x01'))
+w('ico/dib-1bpp-134-bytes-claims-23000-square.ico', ico_1bpp(23000, 23000, bytes(64)))
+w('wmf/polygon-65535-self-crossing-points.wmf', polygon_wmf(1, 65535))
+w('wmf/100000-full-size-rectangles.wmf', many(0x041B, struct.pack('<hhhh', 1000, 1000, 0, 0), 100000))
