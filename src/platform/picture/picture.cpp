@@ -343,8 +343,9 @@ public:
     QSizeF sizeTwips() const override { return doc_.sizeTwips(); }
     QSize pixelSize() const override
     {
+        // A metafile smaller than a pixel still covers one.
         const QSizeF tw = doc_.sizeTwips();
-        return QSize(twips::toPixelsRounded(tw.width()), twips::toPixelsRounded(tw.height()));
+        return QSize(std::max(1, twips::toPixelsRounded(tw.width())), std::max(1, twips::toPixelsRounded(tw.height())));
     }
     QImage render(QSize target, QString *error) const override
     {
