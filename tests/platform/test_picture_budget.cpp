@@ -326,10 +326,28 @@ private slots:
         QVERIFY2(error.contains(QLatin1String("warnings")), qPrintable(error));
     }
 
-    // Formats left to Qt's readers, which decode the whole picture: a TIFF (under a
-    // picture's name) that would need more than 640 MB is refused, a smaller one shown.
-    void wholeDecodeFormatsWithinBudget()
+    // Formats left to Qt's readers: a TIFF (under a picture's name) that would need more
+    // than 640 MB is refused, a smaller one shown; a PNG whose comment claims more bytes
+    // than the file holds is refused before the PNG library allocates them (1.8 GB).
+    void qtFormatsWithinBudget()
     {
+        QByteArray png("\x89PNG\r\n\x1a\n", 8);
+        auto chunk = [&png](const char *type, const QByteArray &data, quint32 length) {
+            png += char(length >> 24);
+            png += char(length >> 16);
+            png += char(length >> 8);
+            png += char(length);
+            png += type;
+            png += data;
+            png += QByteArray(4, '\0');  // CRC: the reader only warns
+        };
+        chunk("IHDR", QByteArray::fromHex("00000010000000100800000000"), 13);
+        chunk("tEXt", QByteArray(64, 'x'), 0x70000000);
+        const QString comment = tmp.filePath(QStringLiteral("comment.jpg"));
+        QVERIFY(writeFile(comment, png));
+        const Outcome o = inChild(openAndRender(comment, QSize(267, 200)), 20000);
+        QVERIFY2(o.finished && o.size.isEmpty() && !o.error.isEmpty() && o.peakGrowth < 64 * kMB, qPrintable(describe(o)));
+
         auto tiff = [](quint32 side) {
             QByteArray b("II*\0", 4);
             put32(b, 8);

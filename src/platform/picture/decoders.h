@@ -2,6 +2,7 @@
 // Our own decoders behind PictureFile. Each reads its header without decoding pixels,
 // and decodes straight to the size that will be shown.
 #include <QByteArray>
+#include <QIODevice>
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -38,6 +39,12 @@ bool withinBudget(QSize size, QString *error);
 
 // Qt's readers refuse pictures over 128 MB unless told otherwise; our budget decides instead.
 void liftQtAllocationLimit();
+
+// Whether every chunk of the PNG in `device` (at its start) fits in what follows it.
+// The PNG library allocates a text chunk's whole declared length before reading it, so a
+// few bytes claiming a 2 GB comment would cost 2 GB; picture data (IDAT) is streamed and
+// may be cut short. Leaves the device at its start.
+bool pngChunksFit(QIODevice &device, QString *error);
 
 // Opens `path` for reading without ever blocking (a named pipe or a device listed
 // under a picture's name must not freeze the window) and accepts only a regular

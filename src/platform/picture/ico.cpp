@@ -52,7 +52,10 @@ bool inspectEntry(const uchar *data, std::size_t size, IcoEntry *e, QString *why
             setError(why, QStringLiteral("icon image is far shorter than its header claims"));
             return false;
         }
-        return true;
+        QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(p),
+                                                   qsizetype(std::min<std::size_t>(e->length, 0x7fffffff)));
+        QBuffer buffer(&bytes);
+        return buffer.open(QIODevice::ReadOnly) && pngChunksFit(buffer, why);
     }
     DibLayout l;
     if (!parseIconDib(p, e->length, &l, nullptr) || l.compression == 1 || l.compression == 2)
@@ -113,7 +116,7 @@ QImage decodeIcoEntry(const uchar *data, std::size_t size, const IcoEntry &entry
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::ReadOnly);
         QImageReader reader(&buffer, "png");
-        if (reader.size() == entry.size) {
+        if (pngChunksFit(buffer, error) && reader.size() == entry.size) {
             if (target.width() < entry.size.width() && target.height() < entry.size.height())
                 reader.setScaledSize(target);
             img = scaledTo(reader.read(), target);

@@ -55,6 +55,32 @@ void liftQtAllocationLimit()
     std::call_once(once, [] { QImageReader::setAllocationLimit(int(maxDecodedBytes() >> 20)); });
 }
 
+bool pngChunksFit(QIODevice &device, QString *error)
+{
+    const qint64 size = device.size();
+    qint64 at = 8;  // after the signature
+    bool fits = true;
+    while (at + 8 <= size && device.seek(at)) {
+        const QByteArray head = device.read(8);
+        if (head.size() < 8)
+            break;
+        const auto *h = reinterpret_cast<const uchar *>(head.constData());
+        const qint64 length = (qint64(h[0]) << 24) | (h[1] << 16) | (h[2] << 8) | h[3];
+        const bool data = std::memcmp(h + 4, "IDAT", 4) == 0;
+        if (!data && at + 12 + length > size) {
+            fits = false;
+            break;
+        }
+        if (std::memcmp(h + 4, "IEND", 4) == 0)
+            break;
+        at += 12 + length;
+    }
+    device.seek(0);
+    if (!fits)
+        setError(error, QStringLiteral("PNG chunk is longer than the file"));
+    return fits;
+}
+
 int openRegularFile(const QString &path, qint64 *size, QString *error)
 {
     const QByteArray name = QFile::encodeName(path);
@@ -319,6 +345,8 @@ protected:
         qint64 fileSize = 0;
         if (!openFile(file, path_, &fileSize, error))
             return {};
+        if (format_ == PictureFormat::Png && !pngChunksFit(file, error))
+            return {};
         QImageReader reader(&file, qtFormat_);
         // Readers that can reduce while they read (PNG does) then never hold the natural size.
         if (target.width() < size_.width() && target.height() < size_.height())
@@ -343,8 +371,9 @@ public:
     QSizeF sizeTwips() const override { return doc_.sizeTwips(); }
     QSize pixelSize() const override
     {
+        // A metafile smaller than a pixel still covers one.
         const QSizeF tw = doc_.sizeTwips();
-        return QSize(twips::toPixelsRounded(tw.width()), twips::toPixelsRounded(tw.height()));
+        return QSize(std::max(1, twips::toPixelsRounded(tw.width())), std::max(1, twips::toPixelsRounded(tw.height())));
     }
     QImage render(QSize target, QString *error) const override
     {
@@ -375,7 +404,7 @@ std::shared_ptr<const PictureFile> openWithQt(const QString &path, PictureFormat
     liftQtAllocationLimit();
     QFile file;
     qint64 fileSize = 0;
-    if (!openFile(file, path, &fileSize, error))
+    if (!openFile(file, path, &fileSize, error) || (format == PictureFormat::Png && !pngChunksFit(file, error)))
         return nullptr;
     QImageReader reader(&file, qtFormat);
     const QSize size = reader.canRead() ? reader.size() : QSize();

@@ -143,6 +143,7 @@ constexpr int kMaxClipRects = 4096;        // rectangles of a clip built by excl
 constexpr double kDrawCost = 64;           // a drawing call of any size
 constexpr double kCoverFactor = 1.0 / 64;  // a covered pixel
 constexpr double kAaFillFactor = 8;        // an edge pixel of an antialiased fill
+constexpr double kFontCost = 16384;        // realising a font (an unknown face is looked up anew)
 constexpr double kBudgetFloor = 4e6, kBudgetPerPixel = 64, kBudgetCeiling = 2.5e8;
 // Beyond this reach an antialiased fill no longer fits the rasteriser's cell pool and
 // slows down by orders of magnitude; edges that dense gain nothing from antialiasing.
@@ -658,6 +659,7 @@ private:
     QRawFont rawFont_;
     double ascent_ = 0, descent_ = 0;
     std::vector<std::pair<int, double>> emRatios_;  // font id -> em / cell height
+    std::vector<bool> fontSeen_;                     // font ids realised in this render
 };
 
 void Player::updateTransform()
@@ -993,6 +995,15 @@ void Player::text(QPointF at, QByteArrayView bytes, const std::vector<int> &dx, 
     const FontObj &f = dc_.font;
     if (dc_.align & kTaUpdateCp) at = dc_.cur;
     const double sx = std::abs(t_.m11()), sy = std::abs(t_.m22());
+    // Realising a font the first time costs far more than drawing its glyphs (a face we
+    // do not have is looked up anew each time), switching back to one much less: a file
+    // of thousands of fonts pays for each, an equation switching among three does not.
+    if (f.id != fontKeyId_) {
+        const bool seen = size_t(f.id) < fontSeen_.size() && fontSeen_[size_t(f.id)];
+        if (!afford(seen ? kFontCost / 16 : kFontCost)) return;
+        if (size_t(f.id) >= fontSeen_.size()) fontSeen_.resize(size_t(f.id) + 1);
+        fontSeen_[size_t(f.id)] = true;
+    }
 
     double emPx;
     if (f.height == 0) {

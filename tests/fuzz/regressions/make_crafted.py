@@ -149,6 +149,16 @@ def many(func, params, count):
     hdr = struct.pack('<HHHIHIH', 1, 9, 0x300, 9 + len(body) // 2, 4, 0, 0)
     return hdr + body
 
+def many_fonts(count):
+    recs = [(0x020B, struct.pack('<hh', 0, 0)), (0x020C, struct.pack('<hh', 1000, 1000))]
+    for i in range(count):
+        face = ('F%06d' % i).encode()
+        recs.append((0x02FB, struct.pack('<hhhhh', -20 - i % 50, 0, 0, 0, 400) + bytes(8) + face + b'\0'))
+        recs.append((0x012D, struct.pack('<H', 0)))
+        recs.append((0x0521, struct.pack('<h', 1) + b'A\0' + struct.pack('<hh', (i * 7) % 1000, (i * 13) % 1000)))
+        recs.append((0x01F0, struct.pack('<H', 0)))
+    return wmf(recs)
+
 # Each input is named after the fault it catches.
 w('jpeg/progressive-600-ac-scans-before-dc.jpg', ac_before_dc(600))
 w('jpeg/progressive-60-scans-of-eob-runs.jpg', eobrun_scans(60))
@@ -159,3 +169,4 @@ w('bmp/rle8-64-bytes-claims-23170-square.bmp', bmp_rle8(23170, 23170, b'\x02\x00
 w('ico/dib-1bpp-134-bytes-claims-23000-square.ico', ico_1bpp(23000, 23000, bytes(64)))
 w('wmf/polygon-65535-self-crossing-points.wmf', polygon_wmf(1, 65535))
 w('wmf/100000-full-size-rectangles.wmf', many(0x041B, struct.pack('<hhhh', 1000, 1000, 0, 0), 100000))
+w('wmf/20000-fonts-each-used-once.wmf', many_fonts(20000))
