@@ -170,7 +170,7 @@ struct Trash {
 };
 
 // Where a file of `folder` on device `dev` goes, following the freedesktop.org
-// trash specification.
+// Trash layout (home trash, then the volume's .Trash/$uid or .Trash-$uid).
 bool trashFor(const QByteArray &folder, dev_t dev, Trash *trash, QString *reason)
 {
     const QByteArray home =
