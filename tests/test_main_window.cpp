@@ -1,9 +1,11 @@
 // The main window: start-up, menus, focus cues, keys among the lists, shutdown.
 #include "support/windows.h"
 
+#include "app/appicon.h"
 #include "platform/single_instance.h"
 #include "support/testsupport.h"
 
+#include <QImageReader>
 #include <QMenuBar>
 #include <QScopeGuard>
 #include <QTemporaryFile>
@@ -80,6 +82,20 @@ private slots:
         v.Show();
         QCOMPARE(Module1::frame_w, Integer((v.frameGeometry().width() - v.geometry().width()) * 15));
         QCOMPARE(Module1::frame_h, Integer((v.frameGeometry().height() - v.geometry().height()) * 15));
+    }
+
+    void iconHasThePixelsQtReadsFromItsFile()
+    {
+        // The icon is compiled in as pixels; they must stay what the file gives.
+        QImageReader reader(QStringLiteral(PEL_SOURCE_DIR "/resources/icon.png"));
+        const QImage file = reader.read();
+        QVERIFY2(!file.isNull(), qPrintable(reader.errorString()));
+        const QImage icon = appIconImage();
+        QCOMPARE(icon.format(), file.format());
+        QCOMPARE(icon.size(), file.size());
+        QVERIFY(icon == file);
+        QCOMPARE(Forms::form2().windowIcon().pixmap(icon.size()).toImage(),
+                 QPixmap::fromImage(file).toImage());
     }
 
     void listsThePictureFilesInNaturalOrderWithNothingSelected()

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <optional>
 
 namespace pel {
 
@@ -37,16 +38,8 @@ bool choosePlatform()
         std::fputs("pelorinax: no display found (DISPLAY is not set); start it from a desktop session.\n", stderr);
         return false;
     }
-    if (!x11)
-        return true;
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    // Qt aborts when its display does not open; say it in one line instead.
-    const QByteArray display = qgetenv("DISPLAY");
-    if (!kit::x11DisplayAnswers(display)) {
-        std::fprintf(stderr, "pelorinax: cannot open the display \"%s\": no X server answers there.\n",
-                     display.constData());
-        return false;
-    }
+    if (x11)
+        qputenv("QT_QPA_PLATFORM", "xcb");
     return true;
 }
 }  // namespace
@@ -73,13 +66,19 @@ int Module1::proc1(int argc, char *argv[])
     fonts::preload();
     // The arguments are ours: Qt must not take a path for one of its own options.
     int qtArgc = 1;
+    // Qt aborts when its display does not open; say it in one line instead.
+    std::optional<kit::XDisplayFailure> noDisplay(
+        std::in_place, "pelorinax: cannot open the display \"" + qgetenv("DISPLAY") + "\": no X server answers there.\n");
     QApplication app(qtArgc, argv);
+    noDisplay.reset();
+    // While the worker fills the font database, what needs no font: the icon, the lock.
+    fonts::applicationReady();
     QApplication::setApplicationName(QStringLiteral("pelorinax"));
     QApplication::setWindowIcon(appIcon());
+    SingleInstance lock(QStringLiteral("pelorinax"));
     fonts::install();
     QApplication::setFont(fonts::font(fonts::kGothic, 9));
 
-    SingleInstance lock(QStringLiteral("pelorinax"));
     if (!firstInstance(lock))
         return 0;
 

@@ -1,6 +1,7 @@
 #include "app/appicon.h"
 
-#include <QImageReader>
+#include "app/embedded_image.h"
+
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPixmap>
@@ -27,7 +28,10 @@ QIcon appIcon()
 
 QImage appIconImage()
 {
-    static const QImage image = storedImage(QStringLiteral(":/icon.png"));
+    // Compiled in as pixels (resources/icon.png through Qt's reader at build
+    // time): decoding a file, the first of the process, made Qt scan every
+    // image-format plugin at start.
+    static const QImage image = embedded::icon.image();
     return image;
 }
 

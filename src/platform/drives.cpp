@@ -1,12 +1,17 @@
 #include "platform/drives.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <QThread>
+#include <QTimer>
 
 #include <algorithm>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +23,9 @@ struct State {
     std::vector<Volume> fakeVolumes;
     QStringList fakeUnreadable;
     QHash<QString, QString> currentFolders;  // drive root -> its current folder
+    // The last reading of the mount table, while it may still be used.
+    std::optional<std::vector<Volume>> mounted;
+    QElapsedTimer mountedAge;
 };
 
 // The windows use these from the one user-interface thread only.
@@ -176,14 +184,26 @@ std::vector<Volume> Drives::parseMountInfo(const QByteArray &mountInfo, const QS
     return volumes;
 }
 
+// One reading of the mount table answers every question of the same step (the
+// start asks three times before the event loop first runs): it is dropped when
+// the event loop next runs, and after a second at most where no loop runs, so a
+// volume mounted or removed since always shows.
 std::vector<Volume> Drives::volumes()
 {
-    if (!state().fakeVolumes.empty())
-        return state().fakeVolumes;
+    State &s = state();
+    if (!s.fakeVolumes.empty())
+        return s.fakeVolumes;
+    if (s.mounted && !s.mountedAge.hasExpired(1000))
+        return *s.mounted;
     QFile f(QStringLiteral("/proc/self/mountinfo"));
     // Files in /proc report size 0: read to the end rather than by size.
     const QByteArray text = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    return parseMountInfo(text);
+    s.mounted = parseMountInfo(text);
+    s.mountedAge.start();
+    QCoreApplication *app = QCoreApplication::instance();
+    if (app && app->thread() == QThread::currentThread())
+        QTimer::singleShot(0, app, [] { state().mounted.reset(); });
+    return *s.mounted;
 }
 
 void Drives::setFakeVolumes(std::vector<Volume> v)

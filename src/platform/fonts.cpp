@@ -5,17 +5,51 @@
 #include <QStringList>
 
 #include <fontconfig/fontconfig.h>
+#include <condition_variable>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
 namespace pel::fonts {
 
 namespace {
-// Joined before the first font is used, and at the latest when the process ends.
+// The worker reads the font configuration, then, once told that the application
+// exists, fills Qt's font database. It is joined before the first font is used,
+// and at the latest when the process ends.
 struct Preload {
+    enum class App { Pending, Ready, Gone };
     std::thread worker;
+    std::mutex mutex;
+    std::condition_variable changed;
+    App app = App::Pending;
+
+    void tell(App state)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            if (app == App::Pending)
+                app = state;
+        }
+        changed.notify_all();
+    }
+    void run()
+    {
+        // The same configuration Qt's first font lookup would load (its files
+        // parsed, the font cache mapped): 3-5 ms, while the main thread connects
+        // to the display. Nothing else uses fontconfig until install() waits.
+        FcInit();
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [this] { return app != App::Pending; });
+        const bool ready = app == App::Ready;
+        lock.unlock();
+        // Qt's font database is shared by all threads and guarded by its own lock:
+        // any question fills it (about a millisecond of fontconfig listing).
+        if (ready)
+            QFontDatabase::hasFamily(QStringLiteral("IPAPGothic"));
+    }
     void wait()
     {
+        tell(App::Gone);   // no application: nothing more to fill
         if (worker.joinable())
             worker.join();
     }
@@ -29,13 +63,15 @@ void preload()
     if (g_preload.worker.joinable())
         return;
     try {
-        // The same configuration Qt's first font lookup would load (its files
-        // parsed, the font cache mapped): 3-4 ms, while the main thread connects
-        // to the display. Nothing else uses fontconfig until install() waits.
-        g_preload.worker = std::thread([] { FcInit(); });
+        g_preload.worker = std::thread([] { g_preload.run(); });
     } catch (const std::system_error &) {
         // No worker: Qt loads the configuration itself when first asked.
     }
+}
+
+void applicationReady()
+{
+    g_preload.tell(Preload::App::Ready);
 }
 
 void install()

@@ -11,8 +11,13 @@ inline const QString kMincho = QStringLiteral("ＭＳ Ｐ明朝");
 
 // Starts reading the font configuration on a worker, so that it is ready when
 // the first window measures text; called before the display is opened, which
-// takes about as long. The first font asked for waits for it.
+// takes about as long. The first font asked for waits for the worker.
 void preload();
+
+// Called once the QApplication exists: the worker then goes on to fill Qt's list
+// of installed fonts (its font database), which the first font needs, while
+// this thread does the part of the start that needs no font.
+void applicationReady();
 
 // Registers the substitutions once per process (IPAPGothic, IPAPMincho, then
 // any Japanese face fontconfig offers).

@@ -7,8 +7,10 @@
 #include <QHash>
 #include <QtGui/qguiapplication_platform.h>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
+#include <iterator>
 #include <memory>
 #include <xcb/xcb.h>
 
@@ -16,10 +18,25 @@ namespace pel::kit {
 namespace {
 
 // Atoms never change for a connection; the frame is read on every move of a
-// window, so each name is asked of the server once.
+// window, so each name is asked of the server once. The names used here are asked
+// together, in one round trip.
 xcb_atom_t atom(xcb_connection_t *c, const char *name)
 {
     static QHash<QByteArray, xcb_atom_t> known;
+    static bool asked = false;
+    if (!asked) {
+        asked = true;
+        const char *const names[] = {"_NET_SUPPORTING_WM_CHECK", "_NET_FRAME_EXTENTS", "_NET_REQUEST_FRAME_EXTENTS"};
+        xcb_intern_atom_cookie_t cookies[std::size(names)];
+        for (size_t i = 0; i < std::size(names); ++i)
+            cookies[i] = xcb_intern_atom(c, 0, uint16_t(strlen(names[i])), names[i]);
+        for (size_t i = 0; i < std::size(names); ++i) {
+            xcb_intern_atom_reply_t *r = xcb_intern_atom_reply(c, cookies[i], nullptr);
+            if (r && r->atom != XCB_ATOM_NONE)
+                known.insert(QByteArray(names[i]), r->atom);
+            free(r);
+        }
+    }
     const QByteArray key(name);
     if (auto it = known.constFind(key); it != known.constEnd())
         return *it;
@@ -44,13 +61,21 @@ std::optional<QMargins> readExtents(xcb_connection_t *c, xcb_window_t w, xcb_ato
     return m;
 }
 
+// Asked once per step: the start asks three times (two probes and the first
+// showing) before the event loop runs. The answer is dropped when the event loop
+// next runs, so a window manager started or stopped since is seen.
 bool windowManagerRuns(xcb_connection_t *c, xcb_window_t root)
 {
+    static std::optional<bool> known;
+    if (known)
+        return *known;
     const xcb_atom_t check = atom(c, "_NET_SUPPORTING_WM_CHECK");
     xcb_get_property_reply_t *r =
         xcb_get_property_reply(c, xcb_get_property(c, 0, root, check, XCB_ATOM_WINDOW, 0, 1), nullptr);
     const bool yes = r && xcb_get_property_value_length(r) == 4;
     free(r);
+    known = yes;
+    QTimer::singleShot(0, QCoreApplication::instance(), [] { known.reset(); });
     return yes;
 }
 
