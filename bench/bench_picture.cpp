@@ -50,25 +50,25 @@ QSize reducedViewSize(QSize natural)
     return QSize(int(std::lround(natural.width() * s)), int(std::lround(natural.height() * s)));
 }
 
-struct Spec {
+struct TestPicture {
     const char *name;
     int width, height;
     bool progressive;
     bool bmp;
 };
 
-const Spec kSpecs[] = {
+const TestPicture kTestPictures[] = {
     {"12mp.jpg", 4000, 3000, false, false},     {"24mp.jpg", 6000, 4000, false, false},
     {"24mp-progressive.jpg", 6000, 4000, true, false}, {"100mp.jpg", 12000, 8400, false, false},
     {"24mp.bmp", 6000, 4000, false, true},
 };
 
-bool writeJpeg(const QString &path, const Spec &s)
+bool writeJpeg(const QString &path, const TestPicture &s)
 {
     return bench::writePhotoJpeg(path, s.width, s.height, s.progressive);
 }
 
-bool writeBmp(const QString &path, const Spec &s)
+bool writeBmp(const QString &path, const TestPicture &s)
 {
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly))
@@ -105,7 +105,7 @@ bool writeBmp(const QString &path, const Spec &s)
 bool makePictures(const QString &dir)
 {
     QDir().mkpath(dir);
-    for (const Spec &s : kSpecs) {
+    for (const TestPicture &s : kTestPictures) {
         const QString path = dir + QLatin1Char('/') + QLatin1String(s.name);
         if (QFile::exists(path))
             continue;
@@ -199,7 +199,7 @@ int main(int argc, char **argv)
     const QString dir = qEnvironmentVariable("PEL_BENCH_DIR", tmp.path());
     if (!makePictures(dir))
         return 1;
-    for (const Spec &s : kSpecs) {
+    for (const TestPicture &s : kTestPictures) {
         const QString path = dir + QLatin1Char('/') + QLatin1String(s.name);
         auto add = [&](const char *what, QImage (*how)(const QString &)) {
             benchmark::RegisterBenchmark((std::string(what) + "/" + s.name).c_str(), [path, how](benchmark::State &state) {
