@@ -139,8 +139,12 @@ void TestSingleInstance::aLockThatCannotBeTakenIsNotAnotherInstance()
         qunsetenv("XDG_RUNTIME_DIR");
         place = folder;
         if (setup == "read-only") {
-            place = "/sys";   // no folder can be made there, not even by root
-            qputenv("TMPDIR", "/sys");
+            // A file where the temporary folder should be: nothing can be made in it,
+            // not even by root, whatever the machine mounts (a chroot may lack /sys).
+            place = m_tmp.path() + "/not-a-folder";
+            QFile file(place);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            qputenv("TMPDIR", QFile::encodeName(place));
         } else if (setup == "folder link") {
             const QString elsewhere = m_tmp.path() + "/elsewhere";
             QVERIFY(QDir().mkdir(elsewhere));
