@@ -180,6 +180,59 @@ private slots:
         QCOMPARE(f->Command1->palette().color(QPalette::Button), QColor(255, 255, 128));
     }
 
+    // At start-up the windows are built while the fonts are still being read, with
+    // the application's font a bare name: none may keep it, and the layout must be
+    // the one measured with the real fonts.
+    void startsWithItsFontsThoughBuiltBeforeThem()
+    {
+        fx.stop();
+        fonts::applicationReady();
+        QCOMPARE(QApplication::font().family(), fonts::kGothic);
+        f = &fx.start();
+
+        const auto check = [](const QWidget *w, const QString &face, double points, bool bold, bool italic) {
+            QVERIFY2(w->font().family() == fonts::font(face, points).family(), qPrintable(w->objectName()));
+            QCOMPARE(w->font().pointSizeF(), points);
+            QCOMPARE(w->font().bold(), bold);
+            QCOMPARE(w->font().italic(), italic);
+        };
+        check(f->Label1, fonts::kMincho, 24, true, true);
+        check(f->Label3, fonts::kGothic, 15.75, true, false);
+        for (const QWidget *w : std::initializer_list<const QWidget *>{
+                 f->Command1, f->Command2, f->Command3, f->Command4, f->menuBar(), f->List1, f->Dir1, f->Drive1})
+            check(w, fonts::kGothic, 9, false, false);
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            QList<QWidget *> all = top->findChildren<QWidget *>();
+            all << top;
+            for (const QWidget *w : all)
+                QVERIFY2(w->font().family() != fonts::kGothic,
+                         qPrintable(QStringLiteral("%1 %2").arg(w->metaObject()->className(), w->objectName())));
+        }
+
+        const int menuH = f->menuBar()->sizeHint().height();
+        QCOMPARE(f->menuBar()->geometry(), QRect(0, 0, f->width(), menuH));
+        QCOMPARE(f->client()->geometry().top(), menuH);
+        QCOMPARE(f->frameGeometry(), QRect(212, 110, 600, 327));
+    }
+
+    // The folder list is filled before the window shows; the open folder of a deep
+    // path must still be in view once it does.
+    void folderListShowsTheOpenFolderOfADeepPath()
+    {
+        fx.stop();
+        QString deep = fx.folder();
+        for (int i = 0; i < 30; ++i)
+            deep += QStringLiteral("/level%1").arg(i);
+        QVERIFY(QDir().mkpath(deep));
+        f = &fx.start(deep);
+        QCOMPARE(f->Dir1->Path(), deep);
+        const QListWidgetItem *open = f->Dir1->currentItem();
+        QVERIFY(open);
+        QCOMPARE(open->text().trimmed(), QStringLiteral("level29"));
+        const QRect at = f->Dir1->visualItemRect(open);   // deep entries are wider than the list
+        QVERIFY2(at.top() >= 0 && at.bottom() <= f->Dir1->viewport()->height(), qPrintable(QString::number(at.top())));
+    }
+
     void menuBarHasEveryItemWithItsStartMarks()
     {
         QStringList captions;

@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QMenuBar>
 
 namespace pel {
 namespace {
@@ -22,12 +23,25 @@ const QColor kWhite(255, 255, 255);
 Form1::Form1() : kit::KitForm(kit::Border::FixedSingle)
 {
     setObjectName(QStringLiteral("Form1"));
+    // The controls are made, and the window loaded, while the font worker may still
+    // be busy: the fonts come at the end of Form_Load.
+    m_firstLayout.emplace(*this);
     createMenus();
     createControls();
     wire();
 }
 
 Form1::~Form1() = default;
+
+void Form1::setFonts()
+{
+    fonts::setApplicationFont();
+    menuBar()->setFont(fonts::font(fonts::kGothic, 9));
+    Label1->setFont(fonts::font(fonts::kMincho, 24, true, true));
+    Label3->setFont(fonts::font(fonts::kGothic, 15.75, true, false));
+    for (kit::CommandButton *b : {Command1, Command2, Command3, Command4})
+        b->setFont(fonts::font(fonts::kGothic, 9));
+}
 
 void Form1::createControls()
 {
@@ -40,13 +54,11 @@ void Form1::createControls()
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->Move(600, 120, 3255, 495);
     Label1->setForeColor(QColor(0, 0, 255));
-    Label1->setFont(fonts::font(fonts::kMincho, 24, true, true));
 
     Label3 = new kit::Label(QStringLiteral("Mini"), c);
     Label3->setObjectName(QStringLiteral("Label3"));
     Label3->Move(3000, 360, 615, 255);
     Label3->setForeColor(QColor(255, 0, 0));
-    Label3->setFont(fonts::font(fonts::kGothic, 15.75, true, false));
 
     // The tab order follows creation: Command1, Command3, Command4, Command2, List1, Drive1, Dir1.
     Command1 = new kit::CommandButton(QStringLiteral("実寸表示"), c);
@@ -61,10 +73,8 @@ void Form1::createControls()
     Command2 = new kit::CommandButton(QStringLiteral("クリップボードにコピー"), c);
     Command2->setObjectName(QStringLiteral("Command2"));
     Command2->Move(4320, 3240, 2175, 375);
-    for (kit::CommandButton *b : {Command1, Command2, Command3, Command4}) {
+    for (kit::CommandButton *b : {Command1, Command2, Command3, Command4})
         b->setFaceColor(kButtonFace);
-        b->setFont(fonts::font(fonts::kGothic, 9));
-    }
 
     List1 = new kit::ListBox(c);
     List1->setObjectName(QStringLiteral("List1"));
@@ -180,6 +190,9 @@ void Form1::Form_Load()
     Timer1->stop();
     Command4->setText(intervalCaption(show_time));
     placeCentred();
+    // Last, as it may wait for the font worker: the fonts, then the one layout.
+    setFonts();
+    m_firstLayout.reset();
 }
 
 void Form1::placeCentred()

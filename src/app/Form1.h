@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QTimer>
 #include <array>
+#include <optional>
 
 namespace pel {
 
@@ -129,10 +130,14 @@ protected:
 private:
     void createControls();
     void createMenus();
+    void setFonts();   // waits for the font worker
     void wire();
     void setListColours(const QColor &list1, const QColor &drive1, const QColor &dir1);
 
     bool m_driveFallback = false;   // inside the unready-drive failure path
+    // From construction to the end of Form_Load: the window is laid out once, when
+    // its fonts are set.
+    std::optional<GeometryBatch> m_firstLayout;
     bool m_shuttingDown = false;
     bool m_inTick = false;          // inside Timer1_Timer
     SlideReadAhead m_readAhead;     // the next picture of a run

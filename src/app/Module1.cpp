@@ -47,6 +47,7 @@ bool choosePlatform()
 bool Module1::firstInstance(const SingleInstance &lock)
 {
     if (lock.heldByAnother()) {
+        fonts::setApplicationFont();
         MsgBox(QStringLiteral("Ｐｅｌｏｒｉｎａｘは、すでに起動されています。"), vbCritical, QStringLiteral("pelorinax"));
         return false;
     }
@@ -71,13 +72,12 @@ int Module1::proc1(int argc, char *argv[])
         std::in_place, "pelorinax: cannot open the display \"" + qgetenv("DISPLAY") + "\": no X server answers there.\n");
     QApplication app(qtArgc, argv);
     noDisplay.reset();
-    // While the worker fills the font database, what needs no font: the icon, the lock.
+    // While the worker fills the font database, what needs no font: the icon, the
+    // lock, the start folder and the main window's controls.
     fonts::applicationReady();
     QApplication::setApplicationName(QStringLiteral("pelorinax"));
     QApplication::setWindowIcon(appIcon());
     SingleInstance lock(QStringLiteral("pelorinax"));
-    fonts::install();
-    QApplication::setFont(fonts::font(fonts::kGothic, 9));
 
     if (!firstInstance(lock))
         return 0;

@@ -2,7 +2,6 @@
 // the click on the window's background.
 #include "app/Form1.h"
 #include "app/Module1.h"
-#include "platform/fonts.h"
 
 #include <QMenuBar>
 
@@ -11,7 +10,6 @@ namespace pel {
 void Form1::createMenus()
 {
     QMenuBar *bar = menuBar();
-    bar->setFont(fonts::font(fonts::kGothic, 9));
     auto item = [this](QMenu *menu, const QString &name, const QString &caption, bool checkable = false) {
         QAction *a = menu->addAction(caption);
         a->setObjectName(name);

@@ -1,8 +1,11 @@
 #include "platform/fonts.h"
 
+#include <QApplication>
+#include <QEvent>
 #include <QFontDatabase>
 #include <QHash>
 #include <QStringList>
+#include <QWidget>
 
 #include <fontconfig/fontconfig.h>
 #include <condition_variable>
@@ -72,6 +75,22 @@ void preload()
 void applicationReady()
 {
     g_preload.tell(Preload::App::Ready);
+    // A widget made without an application font would have Qt ask fontconfig for
+    // its default (on this thread, while the worker still loads the configuration).
+    QApplication::setFont(QFont(kGothic, 9));
+}
+
+void setApplicationFont()
+{
+    const QFont wanted = font(kGothic, 9);
+    if (QApplication::font() == wanted)
+        return;
+    QApplication::setFont(wanted);
+    // Qt tells the widgets of the change only once the event loop runs; those made
+    // meanwhile must not measure with the stand-in.
+    QEvent change(QEvent::ApplicationFontChange);
+    for (QWidget *w : QApplication::topLevelWidgets())
+        QCoreApplication::sendEvent(w, &change);
 }
 
 void install()

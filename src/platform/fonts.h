@@ -16,8 +16,14 @@ void preload();
 
 // Called once the QApplication exists: the worker then goes on to fill Qt's list
 // of installed fonts (its font database), which the first font needs, while
-// this thread does the part of the start that needs no font.
+// this thread does the part of the start that needs no font: making the main
+// window's controls among it. Until setApplicationFont(), the application's font
+// is a name only, which nothing may measure or paint with.
 void applicationReady();
+
+// Waits for the worker and gives the application its font, ＭＳ Ｐゴシック 9 pt
+// (when it has another); the widgets already made take it too.
+void setApplicationFont();
 
 // Registers the substitutions once per process (IPAPGothic, IPAPMincho, then
 // any Japanese face fontconfig offers).

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <array>
 #include <optional>
+#include <utility>
 
 namespace pel::kit {
 namespace {
@@ -177,8 +178,21 @@ QRect KitForm::outerPixels() const
                  toPixelsRounded(m_outer.height()));
 }
 
+KitForm::GeometryBatch::~GeometryBatch()
+{
+    if (--m_form.m_batchDepth == 0 && m_form.m_batchPending) {
+        m_form.m_batchPending = false;
+        m_form.applyGeometry(std::exchange(m_form.m_batchResize, false));
+    }
+}
+
 void KitForm::applyGeometry(bool runResize)
 {
+    if (m_batchDepth > 0) {
+        m_batchPending = true;
+        m_batchResize = m_batchResize || runResize;
+        return;
+    }
     const QRect outer = outerPixels();
     const QMargins fm = frameMargins(m_border);
     const int cw = std::max(1, outer.width() - fm.left() - fm.right());

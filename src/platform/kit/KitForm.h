@@ -93,6 +93,20 @@ public:
 
     Border border() const { return m_border; }
 
+    // While one is alive the window's own geometry is recorded, not applied: it is
+    // applied once when the last ends. A window under construction is thus not
+    // laid out (nor its menu bar measured) before its fonts are set.
+    class GeometryBatch {
+    public:
+        explicit GeometryBatch(KitForm &form) : m_form(form) { ++m_form.m_batchDepth; }
+        ~GeometryBatch();
+        GeometryBatch(const GeometryBatch &) = delete;
+        GeometryBatch &operator=(const GeometryBatch &) = delete;
+
+    private:
+        KitForm &m_form;
+    };
+
 signals:
     void unloaded(pel::kit::KitForm *form);
 
@@ -125,6 +139,8 @@ private:
     bool m_unloaded = false;
     bool m_shownOnce = false;
     bool m_applying = false;
+    int m_batchDepth = 0;
+    bool m_batchPending = false, m_batchResize = false;
     QEventLoop *m_modalLoop = nullptr;
     struct HeldRelease {
         bool active = false;

@@ -156,7 +156,11 @@ void DirListBox::fill()
         add(s, full, closed, depth + 1);
     }
     setCurrentItem(current);
-    scrollToItem(current);
+    // A hidden list scrolls to its current entry when it shows (Qt remembers it);
+    // scrolling now would lay the entries out, measuring them before the main
+    // window's fonts are set.
+    if (isVisible())
+        scrollToItem(current);
 }
 
 QString DirListBox::highlightedPath() const
