@@ -7,14 +7,14 @@
 //   bench_browse --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
 //   bench_browse --versus-ls [RUNS]   the folder change alone next to a sorted `ls` of
 //                                     the same folder, interleaved, medians and their ratio
-#include "app/Form1.h"
-#include "app/Forms.h"
-#include "app/Module1.h"
-#include "platform/drives.h"
-#include "platform/fonts.h"
-#include "platform/msgbox.h"
-#include "platform/screen.h"
-#include "platform/twips.h"
+#include "app/state/Form1.h"
+#include "app/state/Forms.h"
+#include "app/state/Module1.h"
+#include "system/drives.h"
+#include "system/fonts.h"
+#include "system/msgbox.h"
+#include "system/screen.h"
+#include "system/twips.h"
 
 #include <QApplication>
 #include <QDir>

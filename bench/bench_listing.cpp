@@ -1,5 +1,5 @@
 // Listing a full folder: 32767 picture files (the list's limit) and 5000 others.
-#include "platform/file_listing.h"
+#include "system/file_listing.h"
 
 #include <QCollator>
 #include <QDir>

@@ -9,8 +9,8 @@
 //                                 of the same file, which starts from the preview's
 //                                 decode when it was kept (the first use in a process)
 #include "photo.h"
-#include "platform/picture/decode_cache.h"
-#include "platform/picture/picture.h"
+#include "picture/decode_cache.h"
+#include "picture/picture.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -120,7 +120,7 @@ bool makePictures(const QString &dir)
 QImage preview(const QString &path)
 {
     pel::picture::DecodeCache::shared().clear();
-    auto pic = pel::PictureFile::open(path);
+    auto pic = pel::PictureFile::open(QFile::encodeName(path), 15.0);
     return pic ? pic->render(kPreview) : QImage();
 }
 
@@ -129,13 +129,13 @@ QImage viewerAfterPreview(const QString &path, QElapsedTimer *timer)
 {
     preview(path);
     timer->start();
-    auto pic = pel::PictureFile::open(path);
+    auto pic = pel::PictureFile::open(QFile::encodeName(path), 15.0);
     return pic ? pic->render(reducedViewSize(pic->pixelSize())) : QImage();
 }
 
 QImage natural(const QString &path)
 {
-    auto pic = pel::PictureFile::open(path);
+    auto pic = pel::PictureFile::open(QFile::encodeName(path), 15.0);
     return pic ? pic->render() : QImage();
 }
 
@@ -218,7 +218,7 @@ int main(int argc, char **argv)
                     state.PauseTiming();
                     preview(path);
                     state.ResumeTiming();
-                    auto pic = pel::PictureFile::open(path);
+                    auto pic = pel::PictureFile::open(QFile::encodeName(path), 15.0);
                     QImage img = pic ? pic->render(reducedViewSize(pic->pixelSize())) : QImage();
                     if (img.isNull())
                         state.SkipWithError("no picture");

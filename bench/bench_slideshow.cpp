@@ -6,15 +6,15 @@
 // was read ahead; then runs a real timed show over 20 copies of the JPEG at 0.5 s
 // and prints how late each picture came on screen against the ideal schedule, and
 // how late the tick's own work was done (the rest is the paint that follows).
-#include "app/Form1.h"
-#include "app/Forms.h"
-#include "app/Module1.h"
-#include "platform/drives.h"
-#include "platform/fonts.h"
-#include "platform/msgbox.h"
-#include "platform/picture/decode_cache.h"
-#include "platform/screen.h"
-#include "platform/twips.h"
+#include "app/state/Form1.h"
+#include "app/state/Forms.h"
+#include "app/state/Module1.h"
+#include "picture/decode_cache.h"
+#include "system/drives.h"
+#include "system/fonts.h"
+#include "system/msgbox.h"
+#include "system/screen.h"
+#include "system/twips.h"
 #include "viewer/Form2.h"
 
 #include <QApplication>

@@ -9,7 +9,7 @@
 //       noop   exec and library loading only: main() entered, nothing else
 //   Offscreen: QT_QPA_PLATFORM=offscreen bench_startup ...
 //   X11:       xvfb-run -a -s "-screen 0 1024x768x24" bench_startup ...
-#include "app/Module1.h"
+#include "app/state/Module1.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -14,16 +14,16 @@
 // PEL_BENCH_DIR keeps the pictures between runs (writing 100 MP takes a while).
 #include "photo.h"
 
-#include "app/Form1.h"
-#include "app/Forms.h"
-#include "app/Module1.h"
-#include "platform/drives.h"
-#include "platform/fonts.h"
-#include "platform/msgbox.h"
-#include "platform/picture/decode_cache.h"
-#include "platform/picture/picture.h"
-#include "platform/screen.h"
-#include "platform/twips.h"
+#include "app/state/Form1.h"
+#include "app/state/Forms.h"
+#include "app/state/Module1.h"
+#include "picture/decode_cache.h"
+#include "picture/picture.h"
+#include "system/drives.h"
+#include "system/fonts.h"
+#include "system/msgbox.h"
+#include "system/screen.h"
+#include "system/twips.h"
 #include "viewer/Form2.h"
 
 #include <QApplication>
@@ -340,7 +340,7 @@ int rssRun(const QString &file, bool preview)
                 info.size() >> 20);
     t.restart();
     const QImage pasted = QGuiApplication::clipboard()->image();
-    stage(pasted.size() == pel::PictureFile::open(file)->pixelSize() ? "pasted in the process (image)"
+    stage(pasted.size() == pel::PictureFile::open(QFile::encodeName(file), 15.0)->pixelSize() ? "pasted in the process (image)"
                                                                       : "paste FAILED",
           t.nsecsElapsed() / 1e6);
     return pasted.isNull() ? 1 : 0;
@@ -354,7 +354,7 @@ int previewTimes(const QString &file)
         pel::picture::DecodeCache::shared().clear();   // each one a decode
         QElapsedTimer t;
         t.start();
-        auto pic = pel::PictureFile::open(file);
+        auto pic = pel::PictureFile::open(QFile::encodeName(file), 15.0);
         const QImage img = pic ? pic->render(QSize(267, 200)) : QImage();
         const double ms = t.nsecsElapsed() / 1e6;
         std::printf("preview %d: %dx%d in %.1f ms, peak RSS %ld MB\n", i, img.width(), img.height(), ms, peakKb() / 1024);

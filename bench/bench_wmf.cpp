@@ -1,6 +1,6 @@
 // WMF speed: parsing and rendering a large generated metafile (thousands of polygons
 // and text records) at the preview size, and the corpus' largest real file.
-#include "platform/picture/wmf.h"
+#include "picture/wmf.h"
 
 #include <QFile>
 #include <QFileInfo>

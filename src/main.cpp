@@ -1,4 +1,4 @@
-#include "app/Module1.h"
+#include "app/state/Module1.h"
 
 int main(int argc, char *argv[])
 {

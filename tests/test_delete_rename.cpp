@@ -1,9 +1,9 @@
 // Delete and rename from the file list: the keys, the questions, the trash, the
 // rename dialog, and that neither ever loses a file or leaves the list lying.
 #include "fileops/Form5.h"
-#include "platform/file_ops.h"
-#include "platform/ime.h"
 #include "support/windows.h"
+#include "system/file_ops.h"
+#include "system/ime.h"
 
 #include <QGuiApplication>
 #include <cerrno>

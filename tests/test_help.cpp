@@ -2,7 +2,7 @@
 // viewer, on a 1024 x 768 screen.
 #include "help/Form3.h"
 #include "help/Form4.h"
-#include "platform/help_viewer.h"
+#include "help/help_viewer.h"
 #include "support/windows.h"
 
 #include <QTextBrowser>

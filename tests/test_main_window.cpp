@@ -1,9 +1,9 @@
 // The main window: start-up, menus, focus cues, keys among the lists, shutdown.
 #include "support/windows.h"
 
-#include "app/appicon.h"
-#include "platform/single_instance.h"
+#include "app/state/appicon.h"
 #include "support/testsupport.h"
+#include "system/single_instance.h"
 
 #include <QImageReader>
 #include <QMenuBar>

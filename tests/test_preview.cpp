@@ -1,6 +1,6 @@
 // The preview box: centred at natural size, stretched when larger, the bad-file
 // message, and a clean box between pictures.
-#include "platform/test_wmf_builder.h"
+#include "picture/test_wmf_builder.h"
 #include "support/windows.h"
 
 using namespace pel;

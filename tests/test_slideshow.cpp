@@ -1,4 +1,5 @@
 // The slideshow and the sequential display, driven tick by tick and key by key.
+#include "slideshow/slide_readahead.h"
 #include "support/windows.h"
 
 #include <QKeyEvent>

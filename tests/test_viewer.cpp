@@ -1,7 +1,7 @@
 // The actual-size viewer: both paths, its layout and scrolling, copy and erase.
-#include "platform/picture/decode_cache.h"
-#include "platform/picture/picture.h"
+#include "picture/decode_cache.h"
 #include "support/windows.h"
+#include "system/pictures.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -213,7 +213,7 @@ private slots:
         const QImage shown = v().Image1->shownImage();
         QCOMPARE(shown.size(), QSize(717, 199));
         cache.clear();
-        QCOMPARE(shown, PictureFile::open(path)->render(shown.size()));
+        QCOMPARE(shown, openPicture(path)->render(shown.size()));
     }
 
     // A window manager too slow to answer the early frame request: the borders

@@ -1,12 +1,13 @@
-#include "app/Form1.h"
+#include "app/state/Form1.h"
 
-#include "app/Forms.h"
+#include "app/state/Forms.h"
 #include "app/version.h"
-#include "platform/drives.h"
-#include "platform/fonts.h"
-#include "platform/help_viewer.h"
-#include "platform/screen.h"
-#include "platform/twips.h"
+#include "help/help_viewer.h"
+#include "slideshow/slide_readahead.h"
+#include "system/drives.h"
+#include "system/fonts.h"
+#include "system/screen.h"
+#include "system/twips.h"
 #include "viewer/Form2.h"
 
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
-#include "app/Forms.h"
+#include "app/state/Forms.h"
 
-#include "app/Form1.h"
+#include "app/state/Form1.h"
+#include "fileops/Form5.h"
 #include "help/Form3.h"
 #include "help/Form4.h"
-#include "fileops/Form5.h"
 #include "viewer/Form2.h"
 
 #include <QPointer>

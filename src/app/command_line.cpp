@@ -1,8 +1,8 @@
 #include "app/command_line.h"
 
-#include "app/Form1.h"
+#include "app/state/Form1.h"
 #include "app/version.h"
-#include "platform/drives.h"
+#include "system/drives.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // The main window's menu bar, the kanji-input items, the buttons' focus cue and
 // the click on the window's background.
-#include "app/Form1.h"
-#include "app/Module1.h"
+#include "app/state/Form1.h"
+#include "app/state/Module1.h"
 
 #include <QMenuBar>
 

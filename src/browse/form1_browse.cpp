@@ -1,9 +1,9 @@
 // The drive, folder and file lists of the main window: keeping them in step,
 // the unready drive, picking a file, the focus cues and the lists' keys.
-#include "app/Form1.h"
-#include "app/Module1.h"
-#include "platform/drives.h"
-#include "platform/msgbox.h"
+#include "app/state/Form1.h"
+#include "app/state/Module1.h"
+#include "system/drives.h"
+#include "system/msgbox.h"
 
 namespace pel {
 namespace {

@@ -1,9 +1,9 @@
 // The preview box of the main window.
-#include "app/Form1.h"
-#include "app/Module1.h"
-#include "platform/msgbox.h"
-#include "platform/picture/picture.h"
-#include "platform/twips.h"
+#include "app/state/Form1.h"
+#include "app/state/Module1.h"
+#include "system/msgbox.h"
+#include "system/pictures.h"
+#include "system/twips.h"
 
 namespace pel {
 namespace {
@@ -17,7 +17,7 @@ void Form1::disp_picture()
         MsgBox(QStringLiteral("画像ファイルが異常です\r\n") + Module1::file_name, vbOKOnly);
     };
 
-    auto pic = PictureFile::open(fullPath(Module1::file_name));
+    auto pic = openPicture(fullPath(Module1::file_name));
     if (!pic)
         return fail();
     const float W = twips::toSingle(pic->sizeTwips().width());

@@ -1,14 +1,14 @@
 #include "fileops/Form5.h"
 
-#include "app/Form1.h"
-#include "app/Forms.h"
-#include "app/Module1.h"
-#include "platform/file_ops.h"
-#include "platform/fonts.h"
-#include "platform/ime.h"
-#include "platform/msgbox.h"
-#include "platform/screen.h"
-#include "platform/twips.h"
+#include "app/state/Form1.h"
+#include "app/state/Forms.h"
+#include "app/state/Module1.h"
+#include "system/file_ops.h"
+#include "system/fonts.h"
+#include "system/ime.h"
+#include "system/msgbox.h"
+#include "system/screen.h"
+#include "system/twips.h"
 
 namespace pel {
 namespace {

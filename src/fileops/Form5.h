@@ -1,8 +1,8 @@
 #pragma once
 // The rename dialog: the old name, a box for the new one, "変更" and "キャンセル".
-#include "platform/kit/KitForm.h"
-#include "platform/kit/controls.h"
-#include "platform/kit/textbox.h"
+#include "kit/controls.h"
+#include "kit/KitForm.h"
+#include "kit/textbox.h"
 
 namespace pel {
 

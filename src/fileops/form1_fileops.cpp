@@ -1,12 +1,12 @@
 // The delete (D) and rename (R) keys of the main window's file list: the guard,
 // the confirmations, the delete (to the desktop trash) and the opening of the
 // rename dialog.
-#include "app/Form1.h"
-#include "app/Forms.h"
-#include "app/Module1.h"
+#include "app/state/Form1.h"
+#include "app/state/Forms.h"
+#include "app/state/Module1.h"
 #include "fileops/Form5.h"
-#include "platform/file_ops.h"
-#include "platform/msgbox.h"
+#include "system/file_ops.h"
+#include "system/msgbox.h"
 
 namespace pel {
 namespace {

@@ -1,10 +1,10 @@
 #include "help/Form3.h"
 
-#include "app/Module1.h"
-#include "app/appicon.h"
-#include "platform/fonts.h"
-#include "platform/screen.h"
-#include "platform/twips.h"
+#include "app/state/appicon.h"
+#include "app/state/Module1.h"
+#include "system/fonts.h"
+#include "system/screen.h"
+#include "system/twips.h"
 
 namespace pel {
 namespace {

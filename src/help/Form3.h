@@ -2,9 +2,9 @@
 // The version window: the program's name, edition and version over a background
 // photograph, a copyright and an author line, the display colour depth it needs.
 // Modal, created afresh at every opening.
-#include "platform/kit/KitForm.h"
-#include "platform/kit/canvas.h"
-#include "platform/kit/controls.h"
+#include "kit/canvas.h"
+#include "kit/controls.h"
+#include "kit/KitForm.h"
 
 namespace pel {
 

@@ -2,9 +2,9 @@
 // The quick manual: a column of buttons named after the main window's functions,
 // each highlighting its explanation in blue; "Ｏ　Ｋ" closes it. Modal, created
 // afresh at every opening.
-#include "platform/kit/KitForm.h"
-#include "platform/kit/canvas.h"
-#include "platform/kit/controls.h"
+#include "kit/canvas.h"
+#include "kit/controls.h"
+#include "kit/KitForm.h"
 
 #include <array>
 

@@ -1,10 +1,10 @@
 // The main window's help items: the quick manual, the help document and the
 // version window.
-#include "app/Form1.h"
-#include "app/Forms.h"
+#include "app/state/Form1.h"
+#include "app/state/Forms.h"
 #include "help/Form3.h"
 #include "help/Form4.h"
-#include "platform/help_viewer.h"
+#include "help/help_viewer.h"
 
 namespace pel {
 

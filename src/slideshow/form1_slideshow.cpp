@@ -1,14 +1,22 @@
 // The interval menu, the timed slideshow and the start of the sequential display.
-#include "app/Form1.h"
-#include "app/Forms.h"
-#include "app/Module1.h"
-#include "platform/msgbox.h"
-#include "platform/picture/picture.h"
-#include "platform/twips.h"
+#include "app/state/Form1.h"
+#include "app/state/Forms.h"
+#include "app/state/Module1.h"
+#include "picture/picture.h"
+#include "slideshow/slide_readahead.h"
+#include "system/msgbox.h"
+#include "system/twips.h"
 #include "viewer/Form2.h"
 #include "viewer/placement.h"
 
 namespace pel {
+
+SlideReadAhead &Form1::readAhead()
+{
+    if (!m_readAhead)
+        m_readAhead = std::make_unique<SlideReadAhead>();
+    return *m_readAhead;
+}
 
 QString Form1::intervalCaption(Integer ms)
 {
@@ -84,7 +92,7 @@ void Form1::Command4_Click()
     Module1::file_name = List1->List(Module1::slide_pos);
     if (Module1::jyun_flag != 1) {
         // The timed show begins at the first tick; its picture is decoded meanwhile.
-        m_readAhead.start(fullPath(Module1::file_name), QSizeF(Module1::screen_w, Module1::screen_h));
+        readAhead().start(fullPath(Module1::file_name), QSizeF(Module1::screen_w, Module1::screen_h));
         return;
     }
 
@@ -142,12 +150,12 @@ bool Form1::disp_slide()
     Form2 &v = Forms::form2();
     const QSizeF screen(Module1::screen_w, Module1::screen_h);
     const QString path = fullPath(Module1::file_name);
-    std::optional<SlideReadAhead::Slide> ready = m_readAhead.take(path, screen);
+    std::optional<SlideReadAhead::Slide> ready = readAhead().take(path, screen);
     const SlideReadAhead::Slide slide = ready ? std::move(*ready) : SlideReadAhead::prepare(path, screen);
 
     // Whatever becomes of this file, the next one is decoded while it shows.
     if (Module1::slide_pos + 1 < List1->ListCount())
-        m_readAhead.start(fullPath(List1->List(Module1::slide_pos + 1)), screen);
+        readAhead().start(fullPath(List1->List(Module1::slide_pos + 1)), screen);
 
     if (!slide.file)
         return false;

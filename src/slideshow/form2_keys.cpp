@@ -1,9 +1,9 @@
 // The viewer's keys: Esc closes it in every mode; in the sequential display the
 // arrow keys step through the list, one step per press however long it is held.
-#include "app/Form1.h"
-#include "app/Forms.h"
-#include "app/Module1.h"
-#include "platform/msgbox.h"
+#include "app/state/Form1.h"
+#include "app/state/Forms.h"
+#include "app/state/Module1.h"
+#include "system/msgbox.h"
 #include "viewer/Form2.h"
 
 namespace pel {

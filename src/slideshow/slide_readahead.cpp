@@ -1,7 +1,7 @@
 #include "slideshow/slide_readahead.h"
 
-#include "platform/picture/picture.h"
-#include "platform/twips.h"
+#include "system/pictures.h"
+#include "system/twips.h"
 
 #include <QFileInfo>
 
@@ -29,7 +29,7 @@ SlideReadAhead::~SlideReadAhead()
 SlideReadAhead::Slide SlideReadAhead::prepare(const QString &path, QSizeF screen)
 {
     Slide s;
-    auto file = PictureFile::open(path);
+    auto file = openPicture(path);
     if (!file)
         return s;
     const QSizeF natural(float(file->sizeTwips().width()), float(file->sizeTwips().height()));

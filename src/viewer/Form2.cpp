@@ -1,9 +1,9 @@
 #include "viewer/Form2.h"
 
-#include "app/Form1.h"
-#include "app/Forms.h"
-#include "app/appicon.h"
-#include "platform/twips.h"
+#include "app/state/appicon.h"
+#include "app/state/Form1.h"
+#include "app/state/Forms.h"
+#include "system/twips.h"
 #include "viewer/placement.h"
 
 #include <QIcon>

@@ -3,9 +3,9 @@
 // stretched picture (reduced display, slideshow, sequential display).
 //   viewer/Form2.cpp          load, layout, scrolling, close handling
 //   slideshow/form2_keys.cpp  the keys of the slideshow and the sequential display
-#include "app/Module1.h"
-#include "platform/kit/KitForm.h"
-#include "platform/kit/controls.h"
+#include "app/state/Module1.h"
+#include "kit/controls.h"
+#include "kit/KitForm.h"
 
 namespace pel {
 

@@ -1,12 +1,12 @@
 // The main window's commands on the viewer: actual-size display, copy, erase.
-#include "app/Form1.h"
-#include "app/Forms.h"
-#include "app/Module1.h"
-#include "platform/clipboard.h"
-#include "platform/msgbox.h"
-#include "platform/picture/picture.h"
-#include "platform/screen.h"
-#include "platform/twips.h"
+#include "app/state/Form1.h"
+#include "app/state/Forms.h"
+#include "app/state/Module1.h"
+#include "system/clipboard.h"
+#include "system/msgbox.h"
+#include "system/pictures.h"
+#include "system/screen.h"
+#include "system/twips.h"
 #include "viewer/Form2.h"
 #include "viewer/placement.h"
 
@@ -26,7 +26,7 @@ void Form1::Command1_Click()
     Form2 &v = Forms::form2();
 
     // Loading fails here, before anything moves, whether the header or the pixels are bad.
-    auto pic = PictureFile::open(fullPath(Module1::file_name));
+    auto pic = openPicture(fullPath(Module1::file_name));
     const float W = pic ? twips::toSingle(pic->sizeTwips().width()) : 0.f;
     const float H = pic ? twips::toSingle(pic->sizeTwips().height()) : 0.f;
     const bool reduced = H > 32760 || W > 32760;

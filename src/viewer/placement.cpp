@@ -1,7 +1,7 @@
 #include "viewer/placement.h"
 
-#include "app/Module1.h"
-#include "platform/twips.h"
+#include "app/state/Module1.h"
+#include "system/twips.h"
 #include "viewer/Form2.h"
 
 namespace pel::placement {

@@ -3,9 +3,9 @@
 // meets a file: written to a file (in memory) and opened by path, its natural size
 // read, then decoded reduced and at its natural size. Each harness keeps its inputs
 // in one format by putting that format's signature in front when it is missing.
-#include "platform/picture/picture.h"
-#include "platform/twips.h"
+#include "picture/picture.h"
 
+#include <QFile>
 #include <QByteArray>
 #include <QGuiApplication>
 #include <QImage>
@@ -31,7 +31,6 @@ inline void initialise()
     static char *argv[] = {name, nullptr};
     static auto *app = new QGuiApplication(argc, argv);  // fonts for metafile text
     (void)app;
-    pel::twips::setPerPixelOverride(15.0);
 }
 
 // A regular file in memory that the loader opens by its /proc path.
@@ -57,7 +56,7 @@ inline void exercise(QByteArray bytes, std::initializer_list<QByteArrayView> sig
         abort();
 
     QString error;
-    const auto picture = PictureFile::open(path, &error);
+    const auto picture = PictureFile::open(QFile::encodeName(path), 15.0, &error);
     if (!picture)
         return;
     const QSize natural = picture->pixelSize();

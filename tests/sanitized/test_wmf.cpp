@@ -1,8 +1,8 @@
 // The WMF reader under AddressSanitizer and UndefinedBehaviorSanitizer: every metafile
 // of the corpus (good, bad, EMF), hand-made hostile records and bitmaps, truncations
 // and random mutations go through parse() and render().
-#include "platform/picture/wmf.h"
-#include "platform/test_wmf_builder.h"
+#include "picture/test_wmf_builder.h"
+#include "picture/wmf.h"
 
 #include <QDirIterator>
 #include <QRandomGenerator>

@@ -2,14 +2,14 @@
 // Starting the windows inside a test: a fixed 1024 x 768 screen at 96 DPI,
 // scripted message boxes, modal windows without a nested loop, and a folder
 // of pictures made on the spot.
-#include "app/Form1.h"
-#include "app/Forms.h"
-#include "app/Module1.h"
-#include "platform/drives.h"
-#include "platform/fonts.h"
-#include "platform/msgbox.h"
-#include "platform/screen.h"
-#include "platform/twips.h"
+#include "app/state/Form1.h"
+#include "app/state/Forms.h"
+#include "app/state/Module1.h"
+#include "system/drives.h"
+#include "system/fonts.h"
+#include "system/msgbox.h"
+#include "system/screen.h"
+#include "system/twips.h"
 #include "viewer/Form2.h"
 
 #include <QCoreApplication>

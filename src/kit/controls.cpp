@@ -1,0 +1,346 @@
+#include "kit/controls.h"
+
+#include "picture/picture.h"
+#include "system/twips.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace pel::kit {
+
+QRect pixelRect(const QRectF &tw)
+{
+    QRect r = twips::toPixels(tw);
+    if (r.width() < 0) r.setWidth(0);
+    if (r.height() < 0) r.setHeight(0);
+    return r;
+}
+
+// ---- CommandButton ---------------------------------------------------------
+
+CommandButton::CommandButton(const QString &caption, QWidget *parent) : Twips<QPushButton>(caption, parent)
+{
+    setAutoDefault(false);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void CommandButton::setFaceColor(const QColor &c)
+{
+    QPalette p = palette();
+    p.setColor(QPalette::Button, c);
+    setPalette(p);
+    setAutoFillBackground(true);
+    // The Fusion-like styles paint the face from the palette; a style sheet makes
+    // the colour certain under any style while keeping the focus rectangle.
+    setStyleSheet(QStringLiteral("QPushButton { background-color: %1; border: 1px solid #707070; }"
+                                 "QPushButton:focus { border: 2px solid #202020; }"
+                                 "QPushButton:pressed { background-color: %2; }")
+                      .arg(c.name(), c.darker(115).name()));
+}
+
+void CommandButton::focusInEvent(QFocusEvent *e)
+{
+    QPushButton::focusInEvent(e);
+    emit GotFocus();
+}
+
+void CommandButton::keyPressEvent(QKeyEvent *e)
+{
+    if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && !e->isAutoRepeat()) {
+        e->accept();
+        click();
+        return;
+    }
+    QPushButton::keyPressEvent(e);
+}
+
+// ---- Label -------------------------------------------------------------------
+
+Label::Label(const QString &caption, QWidget *parent) : Twips<QLabel>(caption, parent)
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
+
+void Label::setForeColor(const QColor &c)
+{
+    QPalette p = palette();
+    p.setColor(QPalette::WindowText, c);
+    setPalette(p);
+}
+
+// ---- ListBox -----------------------------------------------------------------
+
+class ListBox::Model : public QAbstractListModel {
+public:
+    using QAbstractListModel::QAbstractListModel;
+    using QAbstractListModel::beginResetModel;
+    using QAbstractListModel::endResetModel;
+    using QAbstractListModel::beginInsertRows;
+    using QAbstractListModel::endInsertRows;
+    using QAbstractListModel::beginRemoveRows;
+    using QAbstractListModel::endRemoveRows;
+    QStringList items;
+    int rowCount(const QModelIndex &parent) const override { return parent.isValid() ? 0 : int(items.size()); }
+    QVariant data(const QModelIndex &idx, int role) const override
+    {
+        if (role == Qt::DisplayRole && idx.isValid() && idx.row() < items.size())
+            return items.at(idx.row());
+        return {};
+    }
+};
+
+ListBox::ListBox(QWidget *parent) : Twips<QListView>(parent), m_model(new Model(this))
+{
+    setModel(m_model);
+    setUniformItemSizes(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex &cur, const QModelIndex &) { onCurrentChanged(cur); });
+}
+
+void ListBox::onCurrentChanged(const QModelIndex &current)
+{
+    if (m_codeChange || !current.isValid())
+        return;
+    // Keyboard moves may set the current row without selecting it; a list box
+    // has no such distinction.
+    if (!selectionModel()->isSelected(current)) {
+        m_codeChange = true;
+        selectionModel()->select(current, QItemSelectionModel::ClearAndSelect);
+        m_codeChange = false;
+    }
+    emit Click();
+}
+
+void ListBox::selectRow(int row)
+{
+    m_codeChange = true;
+    if (row < 0 || row >= m_model->items.size()) {
+        selectionModel()->clearSelection();
+        selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::Clear);
+    } else {
+        selectionModel()->setCurrentIndex(m_model->index(row), QItemSelectionModel::ClearAndSelect);
+    }
+    m_codeChange = false;
+}
+
+void ListBox::Clear() { setItems({}); }
+
+void ListBox::setItems(const QStringList &items)
+{
+    m_codeChange = true;
+    m_model->beginResetModel();
+    m_model->items = items;
+    m_model->endResetModel();
+    selectRow(-1);
+    m_codeChange = false;
+}
+
+void ListBox::AddItem(const QString &s) { AddItem(s, int(m_model->items.size())); }
+
+void ListBox::AddItem(const QString &s, int index)
+{
+    index = std::clamp(index, 0, int(m_model->items.size()));
+    m_codeChange = true;
+    m_model->beginInsertRows(QModelIndex(), index, index);
+    m_model->items.insert(index, s);
+    m_model->endInsertRows();   // a selection after `index` moves down with its entry
+    m_codeChange = false;
+}
+
+void ListBox::RemoveItem(int index)
+{
+    if (index < 0 || index >= m_model->items.size())
+        return;
+    const bool wasSelected = ListIndex() == index;
+    m_codeChange = true;
+    m_model->beginRemoveRows(QModelIndex(), index, index);
+    m_model->items.removeAt(index);
+    m_model->endRemoveRows();
+    m_codeChange = false;
+    if (wasSelected)
+        selectRow(-1);   // Qt would move the selection to a neighbour
+}
+
+QString ListBox::List(int index) const
+{
+    return (index >= 0 && index < m_model->items.size()) ? m_model->items.at(index) : QString();
+}
+
+int ListBox::ListCount() const { return int(m_model->items.size()); }
+
+int ListBox::ListIndex() const
+{
+    const QModelIndex cur = selectionModel()->currentIndex();
+    return (cur.isValid() && selectionModel()->isSelected(cur)) ? cur.row() : -1;
+}
+
+void ListBox::setListIndex(int index)
+{
+    selectRow(index);
+    if (ListIndex() >= 0) {
+        scrollTo(m_model->index(index));
+        emit Click();
+    }
+}
+
+QString ListBox::Text() const { return List(ListIndex()); }
+
+void ListBox::setBackColor(const QColor &c)
+{
+    m_back = c;
+    QPalette p = palette();
+    p.setColor(QPalette::Base, c);
+    setPalette(p);
+}
+
+void ListBox::focusInEvent(QFocusEvent *e)
+{
+    // Qt's views make the first entry current when they gain the focus with none;
+    // here that would be a pick (and a preview, or a bad-file message) the user
+    // never made. Gaining the focus picks nothing.
+    if (currentIndex().isValid()) {
+        QListView::focusInEvent(e);
+    } else {
+        QAbstractScrollArea::focusInEvent(e);
+        viewport()->update();
+    }
+    emit GotFocus();
+}
+
+// ---- ScrollBar16 -------------------------------------------------------------
+
+ScrollBar16::ScrollBar16(Qt::Orientation o, QWidget *parent) : Twips<QScrollBar>(o, parent)
+{
+    QScrollBar::setRange(0, m_max);
+    connect(this, &QScrollBar::sliderMoved, this, [this](int v) {
+        if (m_sync) return;
+        m_value = static_cast<std::int16_t>(v);
+        emit Scroll();
+    });
+    connect(this, &QScrollBar::valueChanged, this, [this](int v) {
+        if (m_sync || isSliderDown()) return;   // a drag reports through Scroll
+        fromWidget(v);
+    });
+    connect(this, &QScrollBar::sliderReleased, this, [this]() {
+        m_value = static_cast<std::int16_t>(QScrollBar::value());
+        emit Change();
+    });
+}
+
+void ScrollBar16::fromWidget(int v)
+{
+    const auto nv = static_cast<std::int16_t>(v);
+    if (nv == m_value) return;
+    m_value = nv;
+    emit Change();
+}
+
+void ScrollBar16::setMax(std::int16_t v)
+{
+    m_max = v;
+    m_sync = true;
+    QScrollBar::setRange(0, std::max<int>(0, v));
+    m_sync = false;
+    if (m_value > std::max<std::int16_t>(0, v))
+        setValue16(std::max<std::int16_t>(0, v));
+}
+
+void ScrollBar16::setValue16(std::int16_t v)
+{
+    v = std::clamp<std::int16_t>(v, 0, std::max<std::int16_t>(0, m_max));
+    m_sync = true;
+    QScrollBar::setValue(v);
+    m_sync = false;
+    if (v == m_value)
+        return;
+    m_value = v;
+    emit Change();
+}
+
+void ScrollBar16::setLargeChange(std::int16_t v)
+{
+    m_large = v;
+    QScrollBar::setPageStep(std::max<int>(1, v));
+}
+
+void ScrollBar16::setSmallChange(std::int16_t v)
+{
+    m_small = v;
+    QScrollBar::setSingleStep(std::max<int>(1, v));
+}
+
+// ---- PictureBox --------------------------------------------------------------
+
+PictureBox::PictureBox(Mode mode, QWidget *parent) : Twips<QWidget>(parent), m_mode(mode) {}
+
+void PictureBox::setPicture(std::shared_ptr<const PictureFile> file, const QImage &decoded)
+{
+    m_file = std::move(file);
+    m_fixed = QImage();
+    m_cache = decoded;
+    if (m_mode == Mode::AutoSize) {
+        const QSizeF tw = m_file ? m_file->sizeTwips() : QSizeF();
+        m_tw.setSize(QSizeF(float(tw.width()), float(tw.height())));
+        applyTwips();
+    }
+    update();
+}
+
+bool PictureBox::decode(QString *error)
+{
+    if (!m_file) {
+        m_cache = m_fixed;
+        return true;
+    }
+    const QSize target = m_mode == Mode::AutoSize ? m_file->pixelSize() : size();
+    if (!m_cache.isNull() && m_cache.size() == target)
+        return true;
+    if (target.isEmpty()) {
+        m_cache = QImage();
+        return true;
+    }
+    m_cache = m_file->render(target, error);
+    update();
+    return !m_cache.isNull();
+}
+
+void PictureBox::setImage(const QImage &img)
+{
+    m_file.reset();
+    m_fixed = img;
+    m_cache = img;
+    update();
+}
+
+void PictureBox::applyTwips()
+{
+    Twips<QWidget>::applyTwips();
+}
+
+void PictureBox::paintEvent(QPaintEvent *)
+{
+    if (m_file && m_cache.size() != (m_mode == Mode::AutoSize ? m_file->pixelSize() : size()))
+        decode();
+    if (m_cache.isNull())
+        return;
+    QPainter p(this);
+    if (m_mode == Mode::Stretch && m_cache.size() != size()) {
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        p.drawImage(rect(), m_cache);
+    } else {
+        p.drawImage(0, 0, m_cache);   // clipped to the box
+    }
+}
+
+void PictureBox::mouseDoubleClickEvent(QMouseEvent *e)
+{
+    QWidget::mouseDoubleClickEvent(e);
+    emit DblClick();
+}
+
+}  // namespace pel::kit

@@ -1,0 +1,214 @@
+#include "kit/filecontrols.h"
+
+#include "system/drives.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QPainter>
+#include <QPixmap>
+
+namespace pel::kit {
+namespace {
+constexpr int kPathRole = Qt::UserRole + 1;
+
+QString cleanFolder(const QString &path)
+{
+    QString p = QDir::cleanPath(path);
+    return p.isEmpty() ? QStringLiteral("/") : p;
+}
+
+// Folder icons drawn here: the style's come from an icon-theme search that costs
+// more than the rest of the start-up's folder list together.
+QIcon drawFolder(bool open)
+{
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setPen(QColor(150, 110, 20));
+    p.setBrush(open ? QColor(235, 190, 70) : QColor(250, 210, 90));
+    p.drawRect(1, 3, 6, 2);              // the tab
+    p.drawRect(1, 4, open ? 12 : 13, 9);
+    if (open) {                          // the front flap, tilted open
+        p.setBrush(QColor(255, 225, 120));
+        p.drawPolygon(QPolygon({QPoint(3, 7), QPoint(15, 7), QPoint(13, 13), QPoint(1, 13)}));
+    }
+    return QIcon(pm);
+}
+
+QIcon folderIcon(bool open)
+{
+    static const QIcon icons[2] = {drawFolder(false), drawFolder(true)};
+    return icons[open ? 1 : 0];
+}
+}  // namespace
+
+// ---- DriveListBox --------------------------------------------------------------
+
+DriveListBox::DriveListBox(QWidget *parent) : Twips<QComboBox>(parent)
+{
+    setFocusPolicy(Qt::StrongFocus);
+    refreshVolumes();
+    connect(this, &QComboBox::activated, this, [this](int i) {
+        const QString root = itemData(i).toString();
+        if (root != m_drive) {
+            m_drive = root;
+            emit Change();
+        }
+    });
+}
+
+void DriveListBox::refreshVolumes()
+{
+    const QSignalBlocker block(this);
+    clear();
+    for (const Volume &v : Drives::volumes())
+        addItem(v.label, v.root);
+    showDrive(m_drive);
+}
+
+void DriveListBox::showPopup()
+{
+    // Volumes come and go (a stick plugged in): list them as they are now.
+    refreshVolumes();
+    QComboBox::showPopup();
+}
+
+void DriveListBox::showDrive(const QString &root)
+{
+    const QSignalBlocker block(this);
+    int i = findData(root);
+    if (i < 0 && !root.isEmpty()) {
+        addItem(root, root);
+        i = count() - 1;
+    }
+    setCurrentIndex(i);
+}
+
+void DriveListBox::setDrive(const QString &root)
+{
+    showDrive(root);
+    if (root == m_drive)
+        return;
+    m_drive = root;
+    emit Change();
+}
+
+void DriveListBox::setBackColor(const QColor &c)
+{
+    m_back = c;
+    QPalette p = palette();
+    p.setColor(QPalette::Base, c);
+    p.setColor(QPalette::Button, c);
+    setPalette(p);
+}
+
+void DriveListBox::focusInEvent(QFocusEvent *e)
+{
+    QComboBox::focusInEvent(e);
+    emit GotFocus();
+}
+
+// ---- DirListBox ----------------------------------------------------------------
+
+DirListBox::DirListBox(QWidget *parent) : Twips<QListWidget>(parent)
+{
+    setUniformItemSizes(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    connect(this, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem *item) {
+        if (item)
+            setPath(item->data(kPathRole).toString());
+    });
+}
+
+void DirListBox::setPath(const QString &path)
+{
+    const QString p = cleanFolder(path);
+    if (p == m_path)
+        return;
+    m_path = p;
+    fill();
+    emit Change();
+}
+
+void DirListBox::fill()
+{
+    clear();
+    const QIcon open = folderIcon(true);
+    const QIcon closed = folderIcon(false);
+    // The chain from the root down to the open folder, each indented one step more.
+    QStringList parts = m_path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString acc = QStringLiteral("/");
+    int depth = 0;
+    auto add = [this](const QString &text, const QString &full, const QIcon &icon, int indent) {
+        auto *item = new QListWidgetItem(icon, QString(indent * 2, QLatin1Char(' ')) + text, this);
+        item->setData(kPathRole, full);
+        return item;
+    };
+    QListWidgetItem *current = add(QStringLiteral("/"), acc, open, depth);
+    for (const QString &part : parts) {
+        acc = acc.endsWith(QLatin1Char('/')) ? acc + part : acc + QLatin1Char('/') + part;
+        current = add(part, acc, open, ++depth);
+    }
+    const QStringList subs = subFolders(m_path, &m_readable);
+    for (const QString &s : subs) {
+        const QString full = m_path.endsWith(QLatin1Char('/')) ? m_path + s : m_path + QLatin1Char('/') + s;
+        add(s, full, closed, depth + 1);
+    }
+    setCurrentItem(current);
+    // A hidden list scrolls to its current entry when it shows (Qt remembers it);
+    // scrolling now would lay the entries out, measuring them before the main
+    // window's fonts are set.
+    if (isVisible())
+        scrollToItem(current);
+}
+
+QString DirListBox::highlightedPath() const
+{
+    const QListWidgetItem *item = currentItem();
+    return item ? item->data(kPathRole).toString() : m_path;
+}
+
+void DirListBox::setBackColor(const QColor &c)
+{
+    m_back = c;
+    QPalette p = palette();
+    p.setColor(QPalette::Base, c);
+    setPalette(p);
+}
+
+void DirListBox::focusInEvent(QFocusEvent *e)
+{
+    QListWidget::focusInEvent(e);
+    emit GotFocus();
+}
+
+// ---- FileListBox ---------------------------------------------------------------
+
+FileListBox::FileListBox(QObject *parent) : QObject(parent) {}
+
+void FileListBox::setPath(const QString &path)
+{
+    const QString p = cleanFolder(path);
+    if (p == m_path)
+        return;   // a drive change sets the same path twice; one scan is enough
+    m_path = p;
+    Refresh();
+}
+
+void FileListBox::setPattern(const QString &pattern)
+{
+    m_pattern = FilePattern(pattern);
+    Refresh();
+}
+
+void FileListBox::Refresh()
+{
+    if (m_path.isEmpty() || m_pattern.text().isEmpty()) {
+        m_names.clear();
+        return;
+    }
+    m_names = scanFolder(m_path, m_pattern).names;
+}
+
+}  // namespace pel::kit

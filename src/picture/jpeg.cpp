@@ -1,0 +1,492 @@
+// JPEG through libjpeg directly: the scaled IDCT gives a reduced picture for a
+// fraction of the full decode, and for a small progressive preview the DC scans
+// alone already hold the eighth-size picture. The file is streamed, never held whole.
+#include "picture/decode_cache.h"
+#include "picture/decoders.h"
+#include "picture/picture.h"
+#include "picture/scale.h"
+
+#include <QFile>
+#include <QTransform>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <unistd.h>
+#include <vector>
+// jpeglib.h needs size_t and FILE declared first.
+#include <jpeglib.h>
+#include <jerror.h>
+
+namespace pel::picture::detail {
+namespace {
+
+// A hostile file can make libjpeg work for minutes or allocate gigabytes with a few
+// kilobytes: thousands of scans, each one re-reading every block of a large picture
+// (with "end of band" runs or no data at all), or a progressive picture whose
+// coefficients are all kept. These bound the work and the memory of one decode.
+constexpr int kMaxScans = 500;  // as libjpeg-turbo's own tools suggest
+// Blocks read over all scans: a progressive encoder reads each block ten or twenty
+// times; past 24 times (and 32 million, a fraction of a second) it is an attack.
+constexpr qint64 kBlockReadsPerBlock = 24;
+constexpr qint64 kMinBlockReads = qint64(32) << 20, kMaxBlockReads = qint64(150) << 20;
+constexpr int kMaxWarnings = 1000;                  // corrupt-data warnings before giving up
+constexpr qint64 kMaxWorkingBytes = qint64(640) << 20;  // libjpeg's own memory (coefficients)
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+    int warnings = 0;
+};
+
+extern "C" void onJpegError(j_common_ptr cinfo)
+{
+    auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    std::longjmp(err->jump, 1);
+}
+
+// Ends the decode with our own message.
+[[noreturn]] void fail(j_common_ptr cinfo, const char *why)
+{
+    auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
+    std::snprintf(err->message, sizeof err->message, "%s", why);
+    std::longjmp(err->jump, 1);
+}
+
+// Warnings (corrupt data, premature end) are not fatal and must not reach stderr; a
+// flood of them means the file is not a damaged picture but garbage.
+extern "C" void onJpegMessage(j_common_ptr) {}
+extern "C" void onJpegEmit(j_common_ptr cinfo, int level)
+{
+    auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
+    if (level < 0 && ++err->warnings > kMaxWarnings)
+        fail(cinfo, "too many corrupt-data warnings");
+}
+
+// Counts the scans and the blocks they read, called by libjpeg while it absorbs input.
+struct ScanWatch {
+    jpeg_progress_mgr pub;
+    int scan = 0;
+    qint64 blocks = 0;  // read so far
+    qint64 limit = 0;   // set at the first scan
+};
+
+void checkScans(j_decompress_ptr cinfo)
+{
+    auto *watch = reinterpret_cast<ScanWatch *>(cinfo->progress);
+    if (!watch || cinfo->input_scan_number == watch->scan)
+        return;
+    watch->scan = cinfo->input_scan_number;
+    if (watch->limit == 0) {
+        qint64 blocks = 0;
+        for (int c = 0; c < cinfo->num_components; ++c)
+            blocks += qint64(cinfo->comp_info[c].width_in_blocks) * qint64(cinfo->comp_info[c].height_in_blocks);
+        watch->limit = std::clamp(blocks * kBlockReadsPerBlock, kMinBlockReads, kMaxBlockReads);
+    }
+    for (int c = 0; c < cinfo->comps_in_scan; ++c) {
+        const jpeg_component_info *comp = cinfo->cur_comp_info[c];
+        watch->blocks += qint64(comp->width_in_blocks) * qint64(comp->height_in_blocks);
+    }
+    if (watch->scan > kMaxScans)
+        fail(reinterpret_cast<j_common_ptr>(cinfo), "too many scans");
+    if (watch->blocks > watch->limit)
+        fail(reinterpret_cast<j_common_ptr>(cinfo), "scans too many for the picture's size");
+}
+
+extern "C" void onJpegProgress(j_common_ptr cinfo)
+{
+    if (cinfo->is_decompressor)
+        checkScans(reinterpret_cast<j_decompress_ptr>(cinfo));
+}
+
+// Reads the file in large blocks: libjpeg-turbo takes its fast Huffman path only while
+// a few kilobytes are buffered, so the stock 4 KB stdio source spends a quarter of its
+// time on the slow one.
+struct FileSource {
+    jpeg_source_mgr pub;
+    std::FILE *file = nullptr;
+    std::vector<JOCTET> buffer;
+};
+
+extern "C" void sourceInit(j_decompress_ptr) {}
+extern "C" void sourceTerm(j_decompress_ptr) {}
+
+extern "C" boolean sourceFill(j_decompress_ptr cinfo)
+{
+    auto *src = reinterpret_cast<FileSource *>(cinfo->src);
+    std::size_t n = std::fread(src->buffer.data(), 1, src->buffer.size(), src->file);
+    if (n == 0) {
+        // A truncated file ends as if it were complete; libjpeg fills in what is missing.
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        src->buffer[0] = 0xff;
+        src->buffer[1] = JPEG_EOI;
+        n = 2;
+    }
+    src->pub.next_input_byte = src->buffer.data();
+    src->pub.bytes_in_buffer = n;
+    return TRUE;
+}
+
+extern "C" void sourceSkip(j_decompress_ptr cinfo, long count)
+{
+    auto *src = reinterpret_cast<FileSource *>(cinfo->src);
+    if (count <= 0)
+        return;
+    if (std::size_t(count) <= src->pub.bytes_in_buffer) {
+        src->pub.next_input_byte += count;
+        src->pub.bytes_in_buffer -= std::size_t(count);
+        return;
+    }
+    // Large segments (thumbnails, profiles) are stepped over without being read.
+    const long rest = count - long(src->pub.bytes_in_buffer);
+    src->pub.bytes_in_buffer = 0;
+    if (std::fseek(src->file, rest, SEEK_CUR) != 0)
+        sourceFill(cinfo);
+}
+
+// Owns the decompressor and the file. Everything that lives across a libjpeg call is
+// kept here, outside the frame that calls setjmp, so a longjmp skips no destructor.
+struct Session {
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    ScanWatch watch;
+    FileSource source;
+    std::FILE *file = nullptr;
+    QByteArray path;
+    FileStamp stamp;
+    bool stamped = false;   // the stamp was read
+    bool settled = false;   // and a decode of the file may be kept
+
+    Session()
+    {
+        std::memset(&cinfo, 0, sizeof cinfo);
+        std::memset(&err.pub, 0, sizeof err.pub);
+        std::memset(&watch.pub, 0, sizeof watch.pub);
+        std::memset(&source.pub, 0, sizeof source.pub);
+        cinfo.err = jpeg_std_error(&err.pub);
+        err.pub.error_exit = onJpegError;
+        err.pub.output_message = onJpegMessage;
+        err.pub.emit_message = onJpegEmit;
+        jpeg_create_decompress(&cinfo);
+        watch.pub.progress_monitor = onJpegProgress;
+        cinfo.progress = &watch.pub;
+        limitMemory(0);
+    }
+    ~Session()
+    {
+        jpeg_destroy_decompress(&cinfo);
+        if (file)
+            std::fclose(file);
+    }
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    // libjpeg's working memory, within the decoder's budget once the decoded picture
+    // (`output` bytes) is counted: a file that needs more fails cleanly, before its
+    // coefficient arrays are allocated.
+    void limitMemory(qint64 output)
+    {
+        const qint64 room = std::min(kMaxWorkingBytes, maxDecodedBytes() - output);
+        cinfo.mem->max_memory_to_use = long(std::max<qint64>(room, qint64(1) << 20));
+    }
+
+    bool open(const QByteArray &path, QString *error)
+    {
+        qint64 size = 0;
+        const int fd = openRegularFile(path, &size, error);
+        if (fd < 0)
+            return false;
+        file = fdopen(fd, "rb");
+        if (!file) {
+            ::close(fd);
+            setError(error, QStringLiteral("cannot open the file"));
+            return false;
+        }
+        this->path = path;
+        stamped = DecodeCache::shared().stamp(fd, &stamp, &settled);
+        source.file = file;
+        source.buffer.resize(std::size_t(256) << 10);
+        source.pub.init_source = sourceInit;
+        source.pub.fill_input_buffer = sourceFill;
+        source.pub.skip_input_data = sourceSkip;
+        source.pub.resync_to_restart = jpeg_resync_to_restart;
+        source.pub.term_source = sourceTerm;
+        cinfo.src = &source.pub;
+        jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xffff);
+        return true;
+    }
+    QString message() const
+    {
+        // libjpeg says it when a file needs more memory than we let it have.
+        if (err.pub.msg_code == JERR_NO_BACKING_STORE)
+            return QStringLiteral("JPEG: the picture needs more memory than the decoder allows");
+        return QStringLiteral("JPEG: ") + QString::fromLatin1(err.message);
+    }
+};
+
+int orientationOf(const jpeg_decompress_struct &cinfo)
+{
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
+        if (m->marker == JPEG_APP0 + 1 && m->data_length > 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0)
+            return exifOrientation(m->data + 6, m->data_length - 6);
+    }
+    return 1;
+}
+
+bool readHeader(Session &s)
+{
+    if (setjmp(s.err.jump))
+        return false;
+    jpeg_read_header(&s.cinfo, TRUE);
+    return true;
+}
+
+struct Decode {
+    Session session;
+    QSize target;  // upright; empty: natural size
+    int orientation = 1;
+    QImage out;    // as decoded by libjpeg, unless reduced while it was read
+    std::optional<BoxReducer> reducer;
+    std::vector<quint32> row;
+};
+
+inline quint32 cmykToRgb(const uchar *p, bool inverted)
+{
+    quint32 c = p[0], m = p[1], y = p[2], k = p[3];
+    if (!inverted) {
+        c = 255 - c;
+        m = 255 - m;
+        y = 255 - y;
+        k = 255 - k;
+    }
+    // Stored inverted (as Adobe writes it): ink-free is 255, so the channel is value * k.
+    const quint32 r = (c * k + 127) / 255, g = (m * k + 127) / 255, b = (y * k + 127) / 255;
+    return 0xff000000u | (r << 16) | (g << 8) | b;
+}
+
+// All libjpeg calls of a decode; returns false on a libjpeg error (d.session.message() says which).
+bool runDecode(Decode &d)
+{
+    jpeg_decompress_struct &cinfo = d.session.cinfo;
+    if (setjmp(d.session.err.jump))
+        return false;
+    jpeg_read_header(&cinfo, TRUE);
+    d.orientation = orientationOf(cinfo);
+    const QSize natural(int(cinfo.image_width), int(cinfo.image_height));
+    // Turning a picture upright holds it twice for a moment.
+    if (d.orientation >= 5 && mulSat(decodedBytes(d.target.isEmpty() ? natural : d.target), 2) > maxDecodedBytes())
+        fail(reinterpret_cast<j_common_ptr>(&cinfo), "picture is too large to be turned upright");
+    QSize target = d.target.isEmpty() ? natural : (d.orientation >= 5 ? d.target.transposed() : d.target);
+
+    // The smallest scaled decode that is still no smaller than the target.
+    static const int denominators[] = {8, 4, 2, 1};
+    for (int denom : denominators) {
+        cinfo.scale_num = 1;
+        cinfo.scale_denom = unsigned(denom);
+        jpeg_calc_output_dimensions(&cinfo);
+        if (int(cinfo.output_width) >= target.width() && int(cinfo.output_height) >= target.height())
+            break;
+    }
+    const QSize decodedSize(int(cinfo.output_width), int(cinfo.output_height));
+    // A decode reduced by the DCT is shared by every later use of the same file at the
+    // same scale (the preview, the reduced viewer, a slide); it is made with the same
+    // settings whatever the target, so the file and the scale identify it.
+    const bool keepable = cinfo.scale_denom > 1 && d.session.stamped;
+    const DecodeKey key{d.session.path, d.session.stamp, int(cinfo.scale_denom)};
+    if (keepable) {
+        QImage kept = DecodeCache::shared().find(key);
+        if (kept.size() == decodedSize) {
+            d.out = std::move(kept);
+            return true;
+        }
+    }
+    const bool keep = keepable && d.session.settled && decodedBytes(decodedSize) <= DecodeCache::kMaxBytes;
+    // When the decode is reduced further, the merged (non-fancy) chroma upsampling is
+    // invisible in the result and spares a pass over every row.
+    if (!keep && int(cinfo.output_width) >= 2 * target.width() && int(cinfo.output_height) >= 2 * target.height())
+        cinfo.do_fancy_upsampling = FALSE;
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
+    const bool inverted = cinfo.saw_Adobe_marker;
+    const bool dcOnly = cinfo.progressive_mode && cinfo.scale_denom == 8;
+    if (dcOnly) {
+        cinfo.buffered_image = TRUE;
+        cinfo.do_block_smoothing = FALSE;
+    }
+    // Decoded straight into a picture unless it is reduced further while it is read
+    // (a decode to be kept is whole, and reduced afterwards).
+    const bool direct = keep || (binFactor(decodedSize.width(), target.width()) == 1 &&
+                                 binFactor(decodedSize.height(), target.height()) == 1);
+    d.session.limitMemory(direct ? decodedBytes(decodedSize) : 0);
+    jpeg_start_decompress(&cinfo);
+    if (dcOnly) {
+        // At an eighth of the size only the DC coefficients count: stop reading once
+        // every component has them.
+        for (;;) {
+            const int status = jpeg_consume_input(&cinfo);
+            checkScans(&cinfo);
+            if (status == JPEG_REACHED_EOI || status == JPEG_SUSPENDED)
+                break;
+            if (status == JPEG_SCAN_COMPLETED) {
+                bool all = true;
+                for (int c = 0; c < cinfo.num_components; ++c)
+                    all = all && cinfo.coef_bits[c][0] >= 0;
+                if (all)
+                    break;
+            }
+        }
+        jpeg_start_output(&cinfo, cinfo.input_scan_number);
+    }
+
+    const QSize decoded(int(cinfo.output_width), int(cinfo.output_height));
+    if (direct) {
+        d.out = QImage(decoded, QImage::Format_RGB32);
+        if (d.out.isNull())
+            ERREXIT(&cinfo, JERR_OUT_OF_MEMORY);
+    } else {
+        d.reducer.emplace(decoded, target, false);
+        if (!d.reducer->valid())
+            ERREXIT(&cinfo, JERR_OUT_OF_MEMORY);
+    }
+    d.row.resize(std::size_t(decoded.width()));
+    while (cinfo.output_scanline < cinfo.output_height) {
+        const int y = int(cinfo.output_scanline);
+        quint32 *dest = direct ? reinterpret_cast<quint32 *>(d.out.scanLine(y)) : d.row.data();
+        JSAMPROW rows[1] = {reinterpret_cast<JSAMPROW>(cmyk ? d.row.data() : dest)};
+        if (jpeg_read_scanlines(&cinfo, rows, 1) != 1)
+            break;
+        if (cmyk) {
+            const uchar *src = reinterpret_cast<const uchar *>(d.row.data());
+            for (int x = 0; x < decoded.width(); ++x)
+                dest[x] = cmykToRgb(src + 4 * x, inverted);
+        }
+        if (!direct)
+            d.reducer->addRow(y, dest);
+    }
+    if (dcOnly)
+        jpeg_finish_output(&cinfo);
+    // Nothing after the last scan line is needed; trailing data is not even read.
+    jpeg_abort_decompress(&cinfo);
+    if (keep && cinfo.output_scanline == cinfo.output_height)
+        DecodeCache::shared().keep(key, d.out);
+    return true;
+}
+
+// The decode at libjpeg's scale, box-reduced to no less than `target` (stored
+// orientation) where whole bins fit; the final smooth pass follows.
+QImage reduced(const QImage &decoded, QSize target)
+{
+    BoxReducer box(decoded.size(), target, false);
+    if (!box.reduces())
+        return decoded;
+    if (!box.valid())
+        return {};
+    for (int y = 0; y < decoded.height(); ++y)
+        box.addRow(y, reinterpret_cast<const quint32 *>(decoded.constScanLine(y)));
+    return box.result();
+}
+
+// Mirrors are done in place; a quarter turn needs a second copy while it is made.
+QImage oriented(QImage img, int orientation)
+{
+    QImage turned;
+    switch (orientation) {
+    case 2: img.mirror(true, false); return img;
+    case 3: img.mirror(true, true); return img;
+    case 4: img.mirror(false, true); return img;
+    case 5:
+    case 6:
+    case 7: turned = img.transformed(QTransform().rotate(90)); break;
+    case 8: turned = img.transformed(QTransform().rotate(270)); break;
+    default: return img;
+    }
+    img = QImage();
+    if (orientation == 5)
+        turned.mirror(true, false);
+    else if (orientation == 7)
+        turned.mirror(false, true);
+    return turned;
+}
+
+}  // namespace
+
+int exifOrientation(const uchar *t, std::size_t size)
+{
+    if (size < 8)
+        return 1;
+    const bool le = t[0] == 'I' && t[1] == 'I';
+    if (!le && !(t[0] == 'M' && t[1] == 'M'))
+        return 1;
+    auto rd16 = [&](std::size_t at) -> quint32 {
+        return le ? quint32(t[at] | (t[at + 1] << 8)) : quint32((t[at] << 8) | t[at + 1]);
+    };
+    auto rd32 = [&](std::size_t at) -> quint32 {
+        return le ? (rd16(at) | (rd16(at + 2) << 16)) : ((rd16(at) << 16) | rd16(at + 2));
+    };
+    if (rd16(2) != 42)
+        return 1;
+    const std::size_t ifd = rd32(4);
+    if (ifd > size - 2)
+        return 1;
+    const std::size_t count = rd16(ifd);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t e = ifd + 2 + 12 * i;
+        if (e + 12 > size)
+            break;
+        if (rd16(e) != 0x0112)
+            continue;
+        const quint32 type = rd16(e + 2);
+        const quint32 v = type == 3 ? rd16(e + 8) : type == 4 ? rd32(e + 8) : 0;
+        return v >= 1 && v <= 8 ? int(v) : 1;
+    }
+    return 1;
+}
+
+bool readJpegHeader(const QByteArray &path, JpegHeader *out, QString *error)
+{
+    Session s;
+    if (!s.open(path, error))
+        return false;
+    if (!readHeader(s)) {
+        setError(error, s.message());
+        return false;
+    }
+    if (s.cinfo.image_width == 0 || s.cinfo.image_height == 0 || s.cinfo.data_precision != 8) {
+        setError(error, QStringLiteral("JPEG size or precision not supported"));
+        return false;
+    }
+    out->stored = QSize(int(s.cinfo.image_width), int(s.cinfo.image_height));
+    out->orientation = orientationOf(s.cinfo);
+    out->progressive = s.cinfo.progressive_mode;
+    return true;
+}
+
+QImage decodeJpeg(const QByteArray &path, QSize target, QString *error)
+{
+    auto d = std::make_unique<Decode>();
+    if (!d->session.open(path, error))
+        return {};
+    d->target = target;
+    if (!runDecode(*d)) {
+        setError(error, d->session.message());
+        return {};
+    }
+    QImage img = d->reducer ? d->reducer->result() : d->out;
+    const int orientation = d->orientation;
+    d.reset();  // free libjpeg's memory before the final copies
+    if (!target.isEmpty() && !img.isNull())
+        img = reduced(img, orientation >= 5 ? target.transposed() : target);
+    if (img.isNull()) {
+        setError(error, QStringLiteral("not enough memory for the picture"));
+        return {};
+    }
+    img = oriented(std::move(img), orientation);
+    return target.isEmpty() ? img : scaledTo(img, target);
+}
+
+}  // namespace pel::picture::detail

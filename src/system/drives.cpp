@@ -1,0 +1,286 @@
+#include "system/drives.h"
+
+#include "system/fsname.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSet>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pel {
+
+namespace {
+
+struct State {
+    std::vector<Volume> fakeVolumes;
+    QStringList fakeUnreadable;
+    QHash<QString, QString> currentFolders;  // drive root -> its current folder
+    // The last reading of the mount table, while it may still be used.
+    std::optional<std::vector<Volume>> mounted;
+    QElapsedTimer mountedAge;
+};
+
+// The windows use these from the one user-interface thread only.
+State &state()
+{
+    static State s;
+    return s;
+}
+
+// File systems that hold the user's files. Everything else (proc, sysfs, cgroup,
+// tmpfs, devpts, overlay of containers, squashfs of snaps, ...) is left out.
+bool isRealFileSystem(const QByteArray &type)
+{
+    static const QSet<QByteArray> real = {
+        "ext2", "ext3", "ext4", "xfs", "btrfs", "vfat", "msdos", "exfat", "ntfs", "ntfs3",
+        "fuseblk", "iso9660", "udf", "f2fs", "zfs", "jfs", "reiserfs", "hfsplus", "nilfs2",
+        "nfs", "nfs4", "cifs", "smb3"};
+    return real.contains(type);
+}
+
+// mountinfo escapes blanks, tabs, newlines and backslashes as \ooo.
+QByteArray unescapeOctal(const QByteArray &s)
+{
+    QByteArray out;
+    out.reserve(s.size());
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '3'
+            && s[i + 2] >= '0' && s[i + 2] <= '7' && s[i + 3] >= '0' && s[i + 3] <= '7') {
+            out.append(char((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0')));
+            i += 3;
+        } else {
+            out.append(s[i]);
+        }
+    }
+    return out;
+}
+
+// udev names the by-label links with \xHH escapes ("USB\x20STICK").
+QString unescapeUdev(const QString &s)
+{
+    QByteArray in = fsname::encode(s), out;
+    for (qsizetype i = 0; i < in.size(); ++i) {
+        bool ok = false;
+        if (in[i] == '\\' && i + 3 < in.size() && in[i + 1] == 'x') {
+            const int v = in.mid(i + 2, 2).toInt(&ok, 16);
+            if (ok) {
+                out.append(char(v));
+                i += 3;
+            }
+        }
+        if (!ok)
+            out.append(in[i]);
+    }
+    return QString::fromUtf8(out);
+}
+
+QString resolvedDevice(const QString &path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(path) : canonical;
+}
+
+QHash<QString, QString> labelsByDevice(const QString &byLabelDir)
+{
+    QHash<QString, QString> labels;
+    const QDir dir(byLabelDir);
+    const QStringList links = dir.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    for (const QString &link : links) {
+        const QString target = QFileInfo(dir.filePath(link)).symLinkTarget();
+        if (!target.isEmpty())
+            labels.insert(resolvedDevice(target), unescapeUdev(link));
+    }
+    return labels;
+}
+
+bool isUnder(const QString &path, const QString &root)
+{
+    if (root == u"/")
+        return path.startsWith(u'/');
+    return path.startsWith(root) && (path.size() == root.size() || path[root.size()] == u'/');
+}
+
+bool isFakeUnreadable(const QString &path)
+{
+    const QStringList &marked = state().fakeUnreadable;
+    return std::any_of(marked.begin(), marked.end(),
+                       [&](const QString &p) { return isUnder(path, QDir::cleanPath(p)); });
+}
+
+QString cleanAbsolute(const QString &path)
+{
+    return QDir::cleanPath(QDir(path).absolutePath());
+}
+
+}  // namespace
+
+std::vector<Volume> Drives::parseMountInfo(const QByteArray &mountInfo, const QString &byLabelDir)
+{
+    struct Mount {
+        QString root;
+        QString device;
+    };
+    std::vector<Mount> mounts;
+    QSet<QByteArray> seen;  // device and root within it: a second one is a bind mount
+    for (const QByteArray &line : mountInfo.split('\n')) {
+        const QList<QByteArray> f = line.split(' ');
+        const qsizetype dash = f.indexOf("-");
+        if (f.size() < 7 || dash < 6 || dash + 2 >= f.size())
+            continue;
+        const QByteArray &device = f[2], &fsRoot = f[3], &type = f[dash + 1];
+        const QString mountPoint = fsname::decode(unescapeOctal(f[4]));
+        if (!isRealFileSystem(type) || !mountPoint.startsWith(u'/'))
+            continue;
+        // A mount of a sub-folder of a file system is a bind mount; btrfs mounts
+        // its subvolumes ("/@home") the same way, and those are real volumes.
+        const QByteArray root = unescapeOctal(fsRoot);
+        const bool subvolume = type == "btrfs" && root.lastIndexOf('/') == 0;
+        if (root != "/" && !subvolume)
+            continue;
+        if (isUnder(mountPoint, QStringLiteral("/proc")) || isUnder(mountPoint, QStringLiteral("/sys")))
+            continue;
+        const QByteArray key = device + ' ' + root;
+        if (seen.contains(key))
+            continue;
+        seen.insert(key);
+        // A later mount on the same point hides the earlier one.
+        auto same = std::find_if(mounts.begin(), mounts.end(),
+                                 [&](const Mount &m) { return m.root == mountPoint; });
+        const Mount m{mountPoint, fsname::decode(unescapeOctal(f[dash + 2]))};
+        if (same != mounts.end())
+            *same = m;
+        else
+            mounts.push_back(m);
+    }
+
+    std::sort(mounts.begin(), mounts.end(), [](const Mount &a, const Mount &b) {
+        if ((a.root == u"/") != (b.root == u"/"))
+            return a.root == u"/";
+        return a.root < b.root;
+    });
+    if (mounts.empty() || mounts.front().root != u"/")
+        mounts.insert(mounts.begin(), Mount{QStringLiteral("/"), QString()});
+
+    const QHash<QString, QString> labels = labelsByDevice(byLabelDir);
+    std::vector<Volume> volumes;
+    volumes.reserve(mounts.size());
+    for (const Mount &m : mounts) {
+        QString label = m.root;
+        if (m.device.startsWith(u'/')) {
+            const QString name = labels.value(resolvedDevice(m.device));
+            if (!name.isEmpty())
+                label += QStringLiteral(" [%1]").arg(name);
+        }
+        volumes.push_back({m.root, label});
+    }
+    return volumes;
+}
+
+// One reading of the mount table answers every question of the same step (the
+// start asks three times before the event loop first runs): it is dropped when
+// the event loop next runs, and after a second at most where no loop runs, so a
+// volume mounted or removed since always shows.
+std::vector<Volume> Drives::volumes()
+{
+    State &s = state();
+    if (!s.fakeVolumes.empty())
+        return s.fakeVolumes;
+    if (s.mounted && !s.mountedAge.hasExpired(1000))
+        return *s.mounted;
+    QFile f(QStringLiteral("/proc/self/mountinfo"));
+    // Files in /proc report size 0: read to the end rather than by size.
+    const QByteArray text = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    s.mounted = parseMountInfo(text);
+    s.mountedAge.start();
+    QCoreApplication *app = QCoreApplication::instance();
+    if (app && app->thread() == QThread::currentThread())
+        QTimer::singleShot(0, app, [] { state().mounted.reset(); });
+    return *s.mounted;
+}
+
+void Drives::setFakeVolumes(std::vector<Volume> v)
+{
+    for (Volume &vol : v)
+        vol.root = QDir::cleanPath(vol.root);
+    state().fakeVolumes = std::move(v);
+}
+
+void Drives::clearFake()
+{
+    state().fakeVolumes.clear();
+    state().fakeUnreadable.clear();
+}
+
+QString Drives::driveOf(const QString &path)
+{
+    const QString p = cleanAbsolute(path);
+    QString best = QStringLiteral("/");
+    for (const Volume &v : volumes()) {
+        if (v.root.size() > best.size() && isUnder(p, v.root))
+            best = v.root;
+    }
+    return best;
+}
+
+QString Drives::currentFolder(const QString &driveRoot)
+{
+    const QString root = QDir::cleanPath(driveRoot);
+    return state().currentFolders.value(root, root);
+}
+
+void Drives::setCurrentFolder(const QString &folder)
+{
+    const QString f = cleanAbsolute(folder);
+    state().currentFolders.insert(driveOf(f), f);
+}
+
+void Drives::resetCurrentFolders()
+{
+    state().currentFolders.clear();
+}
+
+bool Drives::makeCurrent(const QString &driveRoot, QString *folderOut)
+{
+    const QString root = QDir::cleanPath(driveRoot);
+    // A volume that was unmounted leaves at most an empty mount point behind:
+    // it must still be in the mount table.
+    const std::vector<Volume> now = volumes();
+    const bool mounted = std::any_of(now.begin(), now.end(), [&](const Volume &v) { return v.root == root; });
+    if (!mounted || !isReadable(root))
+        return false;
+    QString folder = currentFolder(root);
+    if (!isReadable(folder)) {
+        folder = root;
+        state().currentFolders.insert(root, root);
+    }
+    if (folderOut)
+        *folderOut = folder;
+    return true;
+}
+
+bool Drives::isReadable(const QString &folder)
+{
+    if (folder.isEmpty() || isFakeUnreadable(cleanAbsolute(folder)))
+        return false;
+    const QByteArray path = fsname::encode(folder);
+    struct stat st;
+    return stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode)
+           && access(path.constData(), R_OK | X_OK) == 0;
+}
+
+void Drives::setFakeUnreadable(const QStringList &paths)
+{
+    state().fakeUnreadable = paths;
+}
+
+}  // namespace pel

@@ -1,0 +1,61 @@
+#include "system/twips.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <cfenv>
+#include <cmath>
+
+namespace pel::twips {
+namespace {
+double g_override = 0.0;
+}
+
+double perPixel()
+{
+    if (g_override > 0.0)
+        return g_override;
+    if (auto *screen = QGuiApplication::primaryScreen()) {
+        const double dpi = screen->logicalDotsPerInch();
+        if (dpi > 1.0)
+            return 1440.0 / dpi;
+    }
+    return 15.0;
+}
+
+void setPerPixelOverride(double tpp) { g_override = tpp; }
+
+double fromPixels(double px) { return px * perPixel(); }
+double toPixels(double tw) { return tw / perPixel(); }
+int toPixelsRounded(double tw) { return static_cast<int>(roundHalfEven(toPixels(tw))); }
+
+QRect toPixels(const QRectF &tw)
+{
+    const int l = toPixelsRounded(tw.left());
+    const int t = toPixelsRounded(tw.top());
+    const int r = toPixelsRounded(tw.left() + tw.width());
+    const int b = toPixelsRounded(tw.top() + tw.height());
+    return QRect(l, t, r - l, b - t);
+}
+
+QSizeF fromPixels(QSize px) { return QSizeF(fromPixels(px.width()), fromPixels(px.height())); }
+
+double roundHalfEven(double v)
+{
+    // nearbyint follows the current rounding mode, which is to-nearest-even by default.
+    return std::nearbyint(v);
+}
+
+std::int16_t toInt16(double v)
+{
+    const double r = roundHalfEven(v);
+    if (!std::isfinite(r))
+        return 0;
+    // Out of range is clamped rather than wrapped: a wrapped index or range would be garbage.
+    if (r > 32767.0)
+        return 32767;
+    if (r < -32768.0)
+        return -32768;
+    return static_cast<std::int16_t>(r);
+}
+
+}  // namespace pel::twips

@@ -1,0 +1,222 @@
+// What open() decides from a file's content: format, natural size, refusals; and how
+// a picture reaches a painter.
+#include "picture/picture.h"
+#include "picture/wmf.h"
+#include "support/testsupport.h"
+
+#include <QFile>
+#include <QDirIterator>
+#include <QImageWriter>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using pel::PictureFile;
+using pel::PictureFormat;
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QStringList filesUnder(const QString &dir)
+{
+    QStringList files;
+    QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    files.sort();
+    return files;
+}
+
+}  // namespace
+
+class TestPictureOpen : public QObject {
+    Q_OBJECT
+    QString corpus;
+    QTemporaryDir tmp;
+
+private slots:
+    void initTestCase()
+    {
+        PEL_REQUIRE_CORPUS();
+        corpus = pel::test::corpusDir();
+        QVERIFY(tmp.isValid());
+    }
+
+    // The name never decides: a text file called .bmp is refused, a JPEG or PNG called .bmp is shown.
+    void formatComesFromContent()
+    {
+        const QString notes = tmp.filePath(QStringLiteral("notes.bmp"));
+        QVERIFY(writeFile(notes, "Shopping list\r\nBM is not enough to be a bitmap\r\n"));
+        QString error;
+        QVERIFY(!PictureFile::open(QFile::encodeName(notes), 15.0, &error));
+        QVERIFY(!error.isEmpty());
+
+        const QString bm = tmp.filePath(QStringLiteral("bm.bmp"));
+        QVERIFY(writeFile(bm, "BM this starts like a bitmap and is not one"));
+        QVERIFY(!PictureFile::open(QFile::encodeName(bm), 15.0));
+
+        const QString jpegSource = corpus + QStringLiteral("/jpeg/good/pillow/hopper.jpg");
+        const QString disguised = tmp.filePath(QStringLiteral("x.bmp"));
+        QVERIFY(writeFile(disguised, readAll(jpegSource)));
+        auto asBmp = PictureFile::open(QFile::encodeName(disguised), 15.0);
+        auto asJpg = PictureFile::open(QFile::encodeName(jpegSource), 15.0);
+        QVERIFY(asBmp && asJpg);
+        QCOMPARE(asBmp->format(), PictureFormat::Jpeg);
+        QCOMPARE(asBmp->pixelSize(), asJpg->pixelSize());
+        QCOMPARE(asBmp->render(QSize(20, 20)), asJpg->render(QSize(20, 20)));
+
+        const QString png = tmp.filePath(QStringLiteral("png.bmp"));
+        QImage img(30, 20, QImage::Format_RGB32);
+        img.fill(Qt::darkCyan);
+        QVERIFY(img.save(png, "PNG"));
+        auto pic = PictureFile::open(QFile::encodeName(png), 15.0);
+        QVERIFY(pic);
+        QCOMPARE(pic->format(), PictureFormat::Png);
+        QCOMPARE(pic->pixelSize(), QSize(30, 20));
+        QCOMPARE(pic->render().pixel(5, 5), QColor(Qt::darkCyan).rgb());
+
+        const QString ico = corpus + QStringLiteral("/ico/cur/pillow/deerstalker.cur");
+        QCOMPARE(PictureFile::open(QFile::encodeName(ico), 15.0)->format(), PictureFormat::Cur);
+        QCOMPARE(PictureFile::open(QFile::encodeName(corpus + QStringLiteral("/ico/good/pillow/python.ico")), 15.0)->format(), PictureFormat::Ico);
+    }
+
+    // Natural size in twips: pixels times twips per pixel (15 at 96 DPI, 10 at 144 DPI).
+    void naturalSizeInTwips()
+    {
+        auto pic = PictureFile::open(QFile::encodeName(corpus + QStringLiteral("/bmp/good/bmpsuite/pal8.bmp")), 15.0);
+        QVERIFY(pic);
+        QCOMPARE(pic->pixelSize(), QSize(127, 64));
+        QCOMPARE(pic->sizeTwips(), QSizeF(1905, 960));
+        auto at144Dpi = PictureFile::open(QFile::encodeName(corpus + QStringLiteral("/bmp/good/bmpsuite/pal8.bmp")), 10.0);
+        QCOMPARE(at144Dpi->sizeTwips(), QSizeF(1270, 640));
+        // Stored 2 x 1 with an EXIF rotation: the natural size is the upright picture's.
+        auto rotated = PictureFile::open(QFile::encodeName(corpus + QStringLiteral("/jpeg/good/pillow/orientation_rectangle.jpg")), 15.0);
+        QVERIFY(rotated);
+        QCOMPARE(rotated->pixelSize(), QSize(1, 2));
+        QCOMPARE(rotated->render().size(), QSize(1, 2));
+    }
+
+    // Missing, vanished and empty files; the doubled separator of a drive root.
+    void filesThatGoAway()
+    {
+        QString error;
+        QVERIFY(!PictureFile::open(QFile::encodeName(tmp.filePath(QStringLiteral("absent.jpg"))), 15.0, &error));
+        QVERIFY(!error.isEmpty());
+
+        const QString empty = tmp.filePath(QStringLiteral("empty.bmp"));
+        QVERIFY(writeFile(empty, QByteArray()));
+        QVERIFY(!PictureFile::open(QFile::encodeName(empty), 15.0));
+
+        for (const char *name : {"bmp/good/bmpsuite/rgb24.bmp", "jpeg/good/pillow/hopper.jpg", "ico/good/pillow/python.ico"}) {
+            const QString copy = tmp.filePath(QStringLiteral("vanishing"));
+            QVERIFY(writeFile(copy, readAll(corpus + QLatin1Char('/') + QLatin1String(name))));
+            auto pic = PictureFile::open(QFile::encodeName(copy), 15.0);
+            QVERIFY2(pic, name);
+            QVERIFY(QFile::remove(copy));
+            error.clear();
+            QVERIFY2(pic->render(QSize(10, 10), &error).isNull(), name);
+            QVERIFY(!error.isEmpty());
+        }
+
+        QVERIFY(writeFile(tmp.filePath(QStringLiteral("root.bmp")), readAll(corpus + QStringLiteral("/bmp/good/bmpsuite/pal4.bmp"))));
+        QVERIFY(PictureFile::open(QFile::encodeName(tmp.path() + QStringLiteral("//root.bmp")), 15.0));
+    }
+
+    // Every metafile open() takes goes to the WMF reader, with its size and bytes; what
+    // the reader refuses, open() refuses. EMF is never taken for WMF.
+    void metafiles()
+    {
+        int checked = 0;
+        for (const QString &path : filesUnder(corpus + QStringLiteral("/wmf"))) {
+            if (!path.endsWith(QLatin1String(".wmf"), Qt::CaseInsensitive))
+                continue;
+            const QByteArray bytes = readAll(path);
+            const auto doc = pel::wmf::Document::parse(bytes);
+            auto pic = PictureFile::open(QFile::encodeName(path), 15.0);
+            ++checked;
+            if (!doc || doc->sizeTwips().isEmpty()) {
+                QVERIFY2(!pic, qPrintable(path));
+                continue;
+            }
+            QVERIFY2(pic, qPrintable(path));
+            QCOMPARE(pic->format(), PictureFormat::Wmf);
+            QVERIFY(pic->isVector());
+            QCOMPARE(pic->sizeTwips(), doc->sizeTwips());
+            QCOMPARE(pic->pixelSize().width(), qRound(doc->sizeTwips().width() / 15.0));
+            QCOMPARE(pic->nativeData(), bytes);
+        }
+        QVERIFY(checked > 20);
+        for (const QString &path : filesUnder(corpus + QStringLiteral("/emf"))) {
+            QString error;
+            QVERIFY2(!PictureFile::open(QFile::encodeName(path), 15.0, &error), qPrintable(path));
+            QVERIFY2(error.contains(QLatin1String("EMF")), qPrintable(error));
+        }
+        QVERIFY(PictureFile::open(QFile::encodeName(corpus + QStringLiteral("/bmp/good/bmpsuite/pal8.bmp")), 15.0)->nativeData().isEmpty());
+    }
+
+    // paint() draws exactly what render() gives for the covered pixels.
+    void paintDrawsTheRenderedPicture()
+    {
+        auto pic = PictureFile::open(QFile::encodeName(corpus + QStringLiteral("/jpeg/good/image-rs/progressive-cat.jpg")), 15.0);
+        QVERIFY(pic);
+        QImage canvas(300, 250, QImage::Format_RGB32);
+        canvas.fill(Qt::white);
+        {
+            QPainter painter(&canvas);
+            QVERIFY(pic->paint(painter, QRectF(10, 20, 267, 200)));
+        }
+        const QImage expected = pic->render(QSize(267, 200)).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(canvas.copy(10, 20, 267, 200), expected);
+        QCOMPARE(canvas.pixel(5, 5), qRgb(255, 255, 255));
+    }
+
+    // Past Qt's default 128 MB limit: a 48-megapixel JPEG and a 36-megapixel PNG are shown.
+    void picturesBeyondQtsDefaultLimit()
+    {
+        QImage big(8000, 6000, QImage::Format_RGB32);
+        QVERIFY(!big.isNull());
+        for (int y = 0; y < big.height(); ++y) {
+            auto *line = reinterpret_cast<QRgb *>(big.scanLine(y));
+            for (int x = 0; x < big.width(); ++x)
+                line[x] = qRgb(x * 255 / 8000, y * 255 / 6000, 128);
+        }
+        const QString jpeg = tmp.filePath(QStringLiteral("48mp.jpg"));
+        QImageWriter jw(jpeg, "jpeg");
+        jw.setQuality(60);
+        QVERIFY(jw.write(big));
+        const QString png = tmp.filePath(QStringLiteral("36mp.png"));
+        QImageWriter pw(png, "png");
+        pw.setCompression(1);
+        QVERIFY(pw.write(big.copy(0, 0, 6000, 6000)));
+        big = QImage();
+
+        auto photo = PictureFile::open(QFile::encodeName(jpeg), 15.0);
+        QVERIFY(photo);
+        QCOMPARE(photo->pixelSize(), QSize(8000, 6000));
+        const QImage preview = photo->render(QSize(267, 200));
+        QCOMPARE(preview.size(), QSize(267, 200));
+        // Bottom-right is (255, 255, 128) in the source; the smooth reduction keeps it.
+        QVERIFY(qAbs(qRed(preview.pixel(266, 199)) - 254) <= 4);
+        QCOMPARE(photo->render().size(), QSize(8000, 6000));
+
+        auto picture = PictureFile::open(QFile::encodeName(png), 15.0);
+        QVERIFY(picture);
+        QCOMPARE(picture->format(), PictureFormat::Png);
+        QString error;
+        QCOMPARE(picture->render(QSize(200, 200), &error).size(), QSize(200, 200));
+    }
+};
+
+QTEST_MAIN(TestPictureOpen)
+#include "test_picture_open.moc"

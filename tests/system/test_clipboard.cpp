@@ -1,0 +1,153 @@
+// The copy's clipboard contents: the file's own bytes and the picture at its
+// natural size, made when asked for, and always the picture as it was copied.
+#include "support/testsupport.h"
+#include "system/clipboard.h"
+#include "system/pictures.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace pel;
+using clipboard::CopiedFile;
+
+namespace {
+
+QImage pattern(QSize size, QColor corner)
+{
+    QImage img(size, QImage::Format_RGB32);
+    img.fill(QColor(40, 120, 200));
+    QPainter p(&img);
+    p.fillRect(0, 0, size.width() / 2, size.height() / 2, corner);
+    return img;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+const QMimeData *onTheClipboard() { return QGuiApplication::clipboard()->mimeData(); }
+
+QImage pastedPng() { return QImage::fromData(onTheClipboard()->data(QStringLiteral("image/png")), "PNG"); }
+
+}  // namespace
+
+class TestClipboard : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+
+    QString write(const QString &name, const QImage &img, const char *format)
+    {
+        const QString path = dir.path() + u'/' + name;
+        QFile::remove(path);
+        if (!img.save(path, format))
+            qWarning("could not write %s", qPrintable(path));
+        return path;
+    }
+
+private slots:
+    void cleanup() { CopiedFile::setTaking(CopiedFile::Taking::AsUsual); }
+
+    void offersTheFileAndThePictureAtItsNaturalSize_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("formats");
+        const QImage img = pattern(QSize(300, 200), Qt::yellow);
+        QTest::newRow("jpeg") << write("a.jpg", img, "JPG")
+                              << QStringList{"image/jpeg", "image/png", "application/x-qt-image"};
+        QTest::newRow("bmp") << write("a.bmp", img, "BMP")
+                             << QStringList{"image/bmp", "image/png", "application/x-qt-image"};
+        QTest::newRow("png") << write("a.png", img, "PNG") << QStringList{"image/png", "application/x-qt-image"};
+        QTest::newRow("wmf") << test::sourceDir() + "/sample/diagram.wmf"
+                             << QStringList{"image/wmf", "image/x-wmf", "image/png", "application/x-qt-image"};
+    }
+
+    void offersTheFileAndThePictureAtItsNaturalSize()
+    {
+        QFETCH(QString, path);
+        QFETCH(QStringList, formats);
+        const auto picture = openPicture(path);
+        QVERIFY(picture);
+        QVERIFY(clipboard::putPictureFile(path, picture->format(), picture->pixelSize()));
+        const QMimeData *data = onTheClipboard();
+        QCOMPARE(data->formats(), formats);
+        if (formats.first() != QLatin1String("image/png") || picture->format() == PictureFormat::Png)
+            QCOMPARE(data->data(formats.first()), fileBytes(path));
+        // The pixels, at the natural size, as the loader makes them.
+        const QImage expected = picture->render(picture->pixelSize()).convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(pastedPng().convertToFormat(QImage::Format_ARGB32), expected);
+        QCOMPARE(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_ARGB32), expected);
+        // A Qt program on the other side asks for the image as bytes.
+        QCOMPARE(QImage::fromData(data->data("application/x-qt-image")).convertToFormat(QImage::Format_ARGB32),
+                 expected);
+    }
+
+    void refusesWhatTheViewerDoesNotShow()
+    {
+        const QString path = write("b.bmp", pattern(QSize(40, 30), Qt::red), "BMP");
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        QVERIFY(!clipboard::putPictureFile(path, PictureFormat::Bmp, QSize(41, 30)));   // another picture now
+        QVERIFY(!clipboard::putPictureFile(path, PictureFormat::Jpeg, QSize(40, 30)));
+        QVERIFY(!clipboard::putPictureFile(dir.path() + "/missing.bmp", PictureFormat::Bmp, QSize(40, 30)));
+        QVERIFY(!clipboard::putPictureFile(dir.path(), PictureFormat::Bmp, QSize(40, 30)));   // a folder
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+    }
+
+    // Changed in place, replaced, deleted: a paste gets the copied picture, or
+    // nothing when the change came before its bytes were taken, never the new one.
+    void aPasteGetsThePictureAsCopied()
+    {
+        const QImage first = pattern(QSize(64, 48), Qt::yellow);
+        const QImage second = pattern(QSize(64, 48), Qt::green);   // same size, other pixels
+        const QString path = write("c.bmp", first, "BMP");
+        const QByteArray copied = fileBytes(path);
+        auto changeInPlace = [&] {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite));   // same file, new content
+            QByteArray other = fileBytes(write("other.bmp", second, "BMP"));
+            QCOMPARE(other.size(), copied.size());
+            QCOMPARE(f.write(other), other.size());
+        };
+
+        // Changed a moment ago: the bytes are taken before the copy returns.
+        QVERIFY(clipboard::putPictureFile(path, PictureFormat::Bmp, first.size()));
+        changeInPlace();
+        QCOMPARE(pastedPng(), first.convertToFormat(pastedPng().format()));
+        QCOMPARE(onTheClipboard()->data("image/bmp"), copied);
+
+        // Deleted, and another file put in its place.
+        QVERIFY(clipboard::putPictureFile(path, PictureFormat::Bmp, first.size()));
+        const QByteArray secondBytes = fileBytes(path);
+        QVERIFY(QFile::remove(path));
+        write("c.bmp", first, "BMP");
+        QCOMPARE(onTheClipboard()->data("image/bmp"), secondBytes);
+
+        // Taken by a worker while the file is changed: the copy or nothing.
+        write("c.bmp", first, "BMP");
+        CopiedFile::setTaking(CopiedFile::Taking::InWorker);
+        QVERIFY(clipboard::putPictureFile(path, PictureFormat::Bmp, first.size()));
+        changeInPlace();
+        const QByteArray raced = onTheClipboard()->data("image/bmp");
+        QVERIFY(raced.isEmpty() || raced == copied);
+        QVERIFY(raced.isEmpty() == pastedPng().isNull());
+
+        // Changed before the bytes were taken: nothing at all.
+        write("c.bmp", first, "BMP");
+        CopiedFile::setTaking(CopiedFile::Taking::WhenAsked);
+        QVERIFY(clipboard::putPictureFile(path, PictureFormat::Bmp, first.size()));
+        changeInPlace();
+        QVERIFY(onTheClipboard()->data("image/bmp").isEmpty());
+        QVERIFY(pastedPng().isNull());
+        QVERIFY(QGuiApplication::clipboard()->image().isNull());
+    }
+};
+
+QTEST_MAIN(TestClipboard)
+#include "test_clipboard.moc"
