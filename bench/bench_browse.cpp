@@ -7,6 +7,7 @@
 //   bench_browse --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
 //   bench_browse --versus-ls [RUNS]   the folder change alone next to a sorted `ls` of
 //                                     the same folder, interleaved, medians and their ratio
+#include "support/scripted_os.h"
 #include "app/state/Form1.h"
 #include "app/state/Forms.h"
 #include "app/state/Module1.h"
@@ -71,9 +72,7 @@ Folders &folders()
 pel::Form1 &mainWindow()
 {
     static pel::Form1 *form = [] {
-        pel::twips::setPerPixelOverride(15);
-        pel::screen::setOverridePixels(QSize(1024, 768));
-        pel::MsgBoxScript::install();
+        static pel::test::ScriptedOs os;   // a 1024 x 768 screen, every box answered
         pel::Drives::resetCurrentFolders();
         QDir::setCurrent(folders().small);
         pel::Form1 *f = &pel::Forms::form1();
@@ -325,7 +324,6 @@ int main(int argc, char **argv)
     if (argc >= 2 && std::strcmp(argv[1], "--versus-ls") == 0) {
         const int rc = versusLs(argc >= 3 ? std::max(1, std::atoi(argv[2])) : 30);
         pel::Forms::unloadAll();
-        pel::MsgBoxScript::remove();
         return rc;
     }
     benchmark::Initialize(&argc, argv);
@@ -333,6 +331,5 @@ int main(int argc, char **argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     pel::Forms::unloadAll();
-    pel::MsgBoxScript::remove();
     return 0;
 }

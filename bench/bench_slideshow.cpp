@@ -6,6 +6,7 @@
 // was read ahead; then runs a real timed show over 20 copies of the JPEG at 0.5 s
 // and prints how late each picture came on screen against the ideal schedule, and
 // how late the tick's own work was done (the rest is the paint that follows).
+#include "support/scripted_os.h"
 #include "app/state/Form1.h"
 #include "app/state/Forms.h"
 #include "app/state/Module1.h"
@@ -172,9 +173,8 @@ int main(int argc, char *argv[])
         return 2;
     }
     fonts::install();
-    screen::setOverridePixels(QSize(1920, 1080));
-    twips::setPerPixelOverride(15);
-    MsgBoxScript::install();   // a bad file would otherwise stop the run for an answer
+    test::ScriptedOs os;   // a bad file would otherwise stop the run for an answer
+    os.screen = QSize(1920, 1080);
     picture::DecodeCache::shared().setClock(anHourLater);
     const QString dir = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     QTemporaryDir tmp;

@@ -12,6 +12,7 @@
 //   bench_viewer --preview-times FILE       the 267 x 200 preview three times in one fresh
 //                                           process: what the first one costs extra
 // PEL_BENCH_DIR keeps the pictures between runs (writing 100 MP takes a while).
+#include "support/scripted_os.h"
 #include "photo.h"
 
 #include "app/state/Form1.h"
@@ -82,12 +83,16 @@ qint64 anHourLater()
 
 // ---- the windows, as a test starts them -----------------------------------------
 
+pel::test::ScriptedOs &scriptedOs()
+{
+    static pel::test::ScriptedOs os;
+    return os;
+}
+
 pel::Form1 &startMainWindow(const QString &folder)
 {
     pel::Module1::reset();
-    pel::twips::setPerPixelOverride(15);
-    pel::screen::setOverridePixels(QSize(1024, 768));
-    pel::MsgBoxScript::install();   // every box answered OK
+    scriptedOs();   // a 1024 x 768 screen, every box answered OK
     pel::picture::DecodeCache::shared().setClock(anHourLater);
     pel::Drives::resetCurrentFolders();
     QDir::setCurrent(folder);
@@ -214,7 +219,7 @@ void copyMessage(benchmark::State &state, const char *name)
     f.Command1_Click();
     QCoreApplication::processEvents();
     for (auto _ : state) {
-        pel::MsgBoxScript::shown().clear();
+        scriptedOs().shown.clear();
         QElapsedTimer t;
         t.start();
         f.Command2_Click();
@@ -225,8 +230,8 @@ void copyMessage(benchmark::State &state, const char *name)
         pause.start();
         while (pause.elapsed() < 300)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        if (pel::MsgBoxScript::shown().isEmpty()
-            || !pel::MsgBoxScript::shown().last().prompt.contains(QStringLiteral("コピーしました"))) {
+        if (scriptedOs().shown.isEmpty()
+            || !scriptedOs().shown.last().prompt.contains(QStringLiteral("コピーしました"))) {
             state.SkipWithError("no copy message");
             break;
         }
@@ -325,8 +330,8 @@ int rssRun(const QString &file, bool preview)
     t.restart();
     f.Command2_Click();
     QCoreApplication::processEvents();
-    const bool copied = !pel::MsgBoxScript::shown().isEmpty()
-                        && pel::MsgBoxScript::shown().last().prompt.contains(QStringLiteral("コピーしました"));
+    const bool copied = !scriptedOs().shown.isEmpty()
+                        && scriptedOs().shown.last().prompt.contains(QStringLiteral("コピーしました"));
     stage(copied ? "copied (Command2_Click)" : "copy FAILED", t.nsecsElapsed() / 1e6);
     if (!copied)
         return 1;
@@ -395,6 +400,5 @@ int main(int argc, char **argv)
     }
     pel::Forms::unloadAll();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    pel::MsgBoxScript::remove();
     return rc;
 }

@@ -86,7 +86,6 @@ private slots:
     }
     void cleanup()
     {
-        fileops::resetSystemCalls();
         fx.answer = nullptr;
         fx.modal = nullptr;
         fx.stop();
@@ -209,7 +208,7 @@ private slots:
 
     void aFailedOrVanishedDeleteLeavesTheListTrue()
     {
-        fileops::systemCalls().accessDir = [](int, int) { errno = EACCES; return -1; };   // a read-only folder
+        fx.os().faccessatScript = [](int, const char *, int, int) { errno = EACCES; return -1; };   // a read-only folder
         QVERIFY(fx.pick("b.bmp"));
         fx.answer = [](const MsgBoxShown &b) { return (b.buttons & 7) == vbYesNo ? vbYes : vbOK; };
         press(Qt::Key_D);
@@ -219,7 +218,7 @@ private slots:
         QVERIFY(fx.shown()[1].prompt.contains(QString::fromLocal8Bit(std::strerror(EACCES))));
         QVERIFY(QFile::exists(at("b.bmp")));
         QCOMPARE(listed().at(1), QStringLiteral("b.bmp"));
-        fileops::resetSystemCalls();
+        fx.os().faccessatScript = nullptr;
 
         // Removed by someone else while the question was open: said so, entry stays out.
         QVERIFY(fx.pick("d1.bmp"));

@@ -255,7 +255,7 @@ private slots:
         makePicture(d.filePath("b_wider.bmp"), 715, 686, "BMP");
         makePicture(d.filePath("c_tall.bmp"), 100, 1372, "BMP");
         f = &fx.start();
-        screen::setOverridePixels(QSize(1020, 980));   // 70 % is 10710 x 10290 twips
+        fx.os().screen = QSize(1020, 980);   // 70 % is 10710 x 10290 twips
         Module1::screen_w = 15300;
         Module1::screen_h = 14700;
         f->Command4_Click();

@@ -130,7 +130,7 @@ private slots:
     // window comes back on the screen as it is now.
     void viewerUsesTheCapturedScreenAndTheMainWindowTheLiveOne()
     {
-        screen::setOverridePixels(QSize(1280, 1024));   // 19200 x 15360 twips from now on
+        fx.os().screen = QSize(1280, 1024);   // 19200 x 15360 twips from now on
         pick("mid.bmp");   // over 70 % of the captured screen, under 70 % of the live one
         f->Command1_Click();
         QCOMPARE(Module1::hscroll_flag, 1);
@@ -181,9 +181,8 @@ private slots:
         // A 4K screen at 96 DPI: 70 % of its width is more than 32760 twips.
         fx.stop();
         makePicture(QDir(fx.folder()).filePath("strip.bmp"), 2185, 100, "BMP");   // 32775 x 1500
-        screen::setOverridePixels(QSize(3840, 2160));
+        fx.os().screen = QSize(3840, 2160);
         Module1::reset();
-        MsgBoxScript::install();
         f = &Forms::form1();
         pick("strip.bmp");
         f->Command1_Click();
@@ -250,9 +249,8 @@ private slots:
         QDir d(fx.folder());
         makePicture(d.filePath("fits.bmp"), 714, 686, "BMP");
         makePicture(d.filePath("wider.bmp"), 715, 686, "BMP");
-        screen::setOverridePixels(QSize(1020, 980));
+        fx.os().screen = QSize(1020, 980);
         Module1::reset();
-        MsgBoxScript::install();
         f = &Forms::form1();
         QCOMPARE(Module1::screen_w, 15300);
         pick("fits.bmp");

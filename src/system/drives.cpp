@@ -1,6 +1,7 @@
 #include "system/drives.h"
 
 #include "system/fsname.h"
+#include "system/os.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,6 +14,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,8 +24,6 @@ namespace pel {
 namespace {
 
 struct State {
-    std::vector<Volume> fakeVolumes;
-    QStringList fakeUnreadable;
     QHash<QString, QString> currentFolders;  // drive root -> its current folder
     // The last reading of the mount table, while it may still be used.
     std::optional<std::vector<Volume>> mounted;
@@ -110,13 +110,6 @@ bool isUnder(const QString &path, const QString &root)
     return path.startsWith(root) && (path.size() == root.size() || path[root.size()] == u'/');
 }
 
-bool isFakeUnreadable(const QString &path)
-{
-    const QStringList &marked = state().fakeUnreadable;
-    return std::any_of(marked.begin(), marked.end(),
-                       [&](const QString &p) { return isUnder(path, QDir::cleanPath(p)); });
-}
-
 QString cleanAbsolute(const QString &path)
 {
     return QDir::cleanPath(QDir(path).absolutePath());
@@ -193,14 +186,11 @@ std::vector<Volume> Drives::parseMountInfo(const QByteArray &mountInfo, const QS
 std::vector<Volume> Drives::volumes()
 {
     State &s = state();
-    if (!s.fakeVolumes.empty())
-        return s.fakeVolumes;
     if (s.mounted && !s.mountedAge.hasExpired(1000))
         return *s.mounted;
-    QFile f(QStringLiteral("/proc/self/mountinfo"));
-    // Files in /proc report size 0: read to the end rather than by size.
-    const QByteArray text = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    s.mounted = parseMountInfo(text);
+    // The mount table alone: nothing here touches a mount point, so a share that
+    // has stopped answering cannot hold the drive list up.
+    s.mounted = parseMountInfo(os().mountTable());
     s.mountedAge.start();
     QCoreApplication *app = QCoreApplication::instance();
     if (app && app->thread() == QThread::currentThread())
@@ -208,18 +198,7 @@ std::vector<Volume> Drives::volumes()
     return *s.mounted;
 }
 
-void Drives::setFakeVolumes(std::vector<Volume> v)
-{
-    for (Volume &vol : v)
-        vol.root = QDir::cleanPath(vol.root);
-    state().fakeVolumes = std::move(v);
-}
-
-void Drives::clearFake()
-{
-    state().fakeVolumes.clear();
-    state().fakeUnreadable.clear();
-}
+void Drives::forgetMountTable() { state().mounted.reset(); }
 
 QString Drives::driveOf(const QString &path)
 {
@@ -270,17 +249,12 @@ bool Drives::makeCurrent(const QString &driveRoot, QString *folderOut)
 
 bool Drives::isReadable(const QString &folder)
 {
-    if (folder.isEmpty() || isFakeUnreadable(cleanAbsolute(folder)))
+    if (folder.isEmpty())
         return false;
     const QByteArray path = fsname::encode(folder);
     struct stat st;
-    return stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode)
-           && access(path.constData(), R_OK | X_OK) == 0;
-}
-
-void Drives::setFakeUnreadable(const QStringList &paths)
-{
-    state().fakeUnreadable = paths;
+    return os().fstatat(AT_FDCWD, path.constData(), &st, 0) == 0 && S_ISDIR(st.st_mode)
+           && os().faccessat(AT_FDCWD, path.constData(), R_OK | X_OK, 0) == 0;
 }
 
 }  // namespace pel

@@ -17,10 +17,10 @@ struct Volume {
 
 class Drives {
 public:
-    // The volumes now mounted, "/" first. Tests install a fake list.
+    // The volumes now mounted, "/" first, from the mount table alone (see system/os.h).
     static std::vector<Volume> volumes();
-    static void setFakeVolumes(std::vector<Volume> v);   // empty vector: back to the real ones
-    static void clearFake();
+    // The next volumes() reads the mount table again (one reading answers a step).
+    static void forgetMountTable();
 
     // The volumes described by a /proc/self/mountinfo text: real file systems only,
     // no pseudo file systems, no bind-mount duplicates, "/" first. Labels come from
@@ -43,8 +43,6 @@ public:
 
     // Whether a folder can be listed (exists, is a directory, readable and searchable).
     static bool isReadable(const QString &folder);
-    // Tests mark paths as unreadable (a volume that was unmounted under us).
-    static void setFakeUnreadable(const QStringList &paths);
 };
 
 }  // namespace pel

@@ -1,6 +1,7 @@
 #include "system/file_listing.h"
 
 #include "system/fsname.h"
+#include "system/os.h"
 
 #include <QCollator>
 #include <QCoreApplication>
@@ -19,6 +20,7 @@
 #include <utility>
 #include <numeric>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <ctime>
 #include <vector>
 
@@ -520,7 +522,6 @@ struct Reading {
 // whenever the folder is no longer the one that was read. No later listing ever
 // sees it, so a change made after the step always shows.
 thread_local std::shared_ptr<const Reading> t_handedOver;
-thread_local int t_reads = 0;
 constexpr qint64 kHandOverMs = 1000;
 
 void handOver(std::shared_ptr<const Reading> reading)
@@ -550,21 +551,23 @@ std::shared_ptr<const Reading> takeHandedOver(const QString &folder, const struc
 std::shared_ptr<const Reading> readFolder(const QString &folder, Want want)
 {
     const QByteArray path = fsname::encode(folder);
-    DIR *dir = opendir(path.constData());
-    if (!dir)
-        return nullptr;
     struct stat st;
+    if (want == Want::Files && os().fstatat(AT_FDCWD, path.constData(), &st, 0) == 0) {
+        if (auto reading = takeHandedOver(folder, st))
+            return reading;
+    }
+    const int fd = os().open(path.constData(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return nullptr;
+    DIR *dir = fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return nullptr;
+    }
     if (fstat(dirfd(dir), &st) != 0) {
         closedir(dir);
         return nullptr;
     }
-    if (want == Want::Files) {
-        if (auto reading = takeHandedOver(folder, st)) {
-            closedir(dir);
-            return reading;
-        }
-    }
-    ++t_reads;
     auto reading = std::make_shared<Reading>();
     reading->folder = folder;
     reading->dev = st.st_dev;
@@ -611,7 +614,7 @@ bool scan(const QString &folder, Want want, Visit visit)
                 return true;
             struct stat st;
             const std::string_view raw = reading->raw(e);
-            if (stat(QByteArray(prefix).append(raw.data(), qsizetype(raw.size())).constData(), &st) != 0)
+            if (os().fstatat(AT_FDCWD, QByteArray(prefix).append(raw.data(), qsizetype(raw.size())).constData(), &st, 0) != 0)
                 return false;  // dangling link or vanished meanwhile
             return want == Want::Files ? S_ISREG(st.st_mode) : S_ISDIR(st.st_mode);
         });
@@ -653,11 +656,6 @@ QStringList subFolders(const QString &folder, bool *readable)
         *readable = ok;
     naturalSort(names);
     return names;
-}
-
-int folderReads()
-{
-    return t_reads;
 }
 
 }  // namespace pel

@@ -53,10 +53,6 @@ ScanResult scanFolder(const QString &folder, const FilePattern &pattern, int cap
 // loop runs again) uses the reading made here, so a large folder is read once.
 QStringList subFolders(const QString &folder, bool *readable = nullptr);
 
-// How many times this thread has read a folder's entries (tests and benchmarks
-// check the count).
-int folderReads();
-
 // Case-insensitive natural order (IMG2 before IMG10) with Japanese collation,
 // independent of the process locale.
 void naturalSort(QStringList &names);

@@ -1,6 +1,7 @@
 #include "system/file_ops.h"
 
 #include "system/fsname.h"
+#include "system/os.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -16,25 +17,6 @@
 
 namespace pel::fileops {
 namespace {
-
-SystemCalls realCalls()
-{
-    SystemCalls c;
-    c.renameat2 = [](int fd1, const char *a, int fd2, const char *b, unsigned flags) {
-        return ::renameat2(fd1, a, fd2, b, flags);
-    };
-    c.linkat = [](int fd1, const char *a, int fd2, const char *b) { return ::linkat(fd1, a, fd2, b, 0); };
-    c.unlinkat = [](int fd, const char *a) { return ::unlinkat(fd, a, 0); };
-    c.lstatat = [](int fd, const char *a, struct stat *st) { return ::fstatat(fd, a, st, AT_SYMLINK_NOFOLLOW); };
-    c.accessDir = [](int fd, int mode) { return ::faccessat(fd, ".", mode, AT_EACCESS); };
-    return c;
-}
-
-SystemCalls &calls()
-{
-    static SystemCalls c = realCalls();
-    return c;
-}
 
 class Fd {
 public:
@@ -56,7 +38,7 @@ private:
 // same folder whatever happens to its path meanwhile.
 Fd openFolder(const QString &path)
 {
-    return Fd(::open(fsname::encode(path).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    return Fd(os().open(fsname::encode(path).constData(), O_PATH | O_DIRECTORY));
 }
 
 QString systemReason(int e)
@@ -96,20 +78,20 @@ bool noReplaceUnsupported(int e)
 // (a plain rename could replace a file that appeared meanwhile).
 int moveNoReplace(int fromDir, const QByteArray &from, int toDir, const QByteArray &to)
 {
-    SystemCalls &sys = calls();
+    Os &sys = os();
     if (sys.renameat2(fromDir, from.constData(), toDir, to.constData(), RENAME_NOREPLACE) == 0)
         return 0;
     const int e = errno;
     if (!noReplaceUnsupported(e))
         return e;
-    if (sys.linkat(fromDir, from.constData(), toDir, to.constData()) != 0) {
+    if (sys.linkat(fromDir, from.constData(), toDir, to.constData(), 0) != 0) {
         const int le = errno;
         // No hard links on this volume: the first refusal is the one to report.
         return (le == EPERM || le == EOPNOTSUPP || le == ENOSYS) ? e : le;
     }
-    if (sys.unlinkat(fromDir, from.constData()) != 0) {
+    if (sys.unlinkat(fromDir, from.constData(), 0) != 0) {
         const int ue = errno;
-        sys.unlinkat(toDir, to.constData());   // the link we just made
+        sys.unlinkat(toDir, to.constData(), 0);   // the link we just made
         return ue;
     }
     return 0;
@@ -247,9 +229,6 @@ bool writeAll(int fd, const QByteArray &data)
 
 }  // namespace
 
-SystemCalls &systemCalls() { return calls(); }
-void resetSystemCalls() { calls() = realCalls(); }
-
 Result checkName(const QString &name)
 {
     if (name.isEmpty())
@@ -272,23 +251,23 @@ Result remove(const QString &folder, const QString &name)
     const Fd dir = openFolder(folder);
     if (!dir.ok())
         return fromErrno(errno);
-    if (calls().unlinkat(dir.get(), fsname::encode(name).constData()) != 0)
+    if (os().unlinkat(dir.get(), fsname::encode(name).constData(), 0) != 0)
         return fromErrno(errno);
     return {};
 }
 
 Result moveToTrash(const QString &folder, const QString &name)
 {
-    SystemCalls &sys = calls();
+    Os &sys = os();
     const Fd dir = openFolder(folder);
     if (!dir.ok())
         return fromErrno(errno);
     const QByteArray file = fsname::encode(name);
     struct stat st;
-    if (sys.lstatat(dir.get(), file.constData(), &st) != 0)
+    if (sys.fstatat(dir.get(), file.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return fromErrno(errno);
     // A folder that allows no removal: neither the trash nor a delete can help.
-    if (sys.accessDir(dir.get(), W_OK | X_OK) != 0)
+    if (sys.faccessat(dir.get(), ".", W_OK | X_OK, AT_EACCESS) != 0)
         return result(Status::Failed, errno);
 
     const QByteArray folderBytes = fsname::encode(folder);
@@ -349,18 +328,18 @@ Result rename(const QString &folder, const QString &from, const QString &to)
 {
     if (Result r = checkName(to); !r.ok())
         return r;
-    SystemCalls &sys = calls();
+    Os &sys = os();
     const Fd dir = openFolder(folder);
     if (!dir.ok())
         return fromErrno(errno);
     const QByteArray f = fsname::encode(from);
     const QByteArray t = fsname::encode(to);
     struct stat sf, stt;
-    if (sys.lstatat(dir.get(), f.constData(), &sf) != 0)
+    if (sys.fstatat(dir.get(), f.constData(), &sf, AT_SYMLINK_NOFOLLOW) != 0)
         return fromErrno(errno);
 
     bool caseOnly = false;
-    if (sys.lstatat(dir.get(), t.constData(), &stt) == 0) {
+    if (sys.fstatat(dir.get(), t.constData(), &stt, AT_SYMLINK_NOFOLLOW) == 0) {
         // The same file found under a name that differs only in letter case: the
         // volume ignores case, and the user wants the letters changed.
         caseOnly = from != to && sameFile(sf, stt) && from.compare(to, Qt::CaseInsensitive) == 0;
@@ -389,7 +368,7 @@ Result rename(const QString &folder, const QString &from, const QString &to)
     for (int n = 0; n < 1000 && temp.isEmpty(); ++n) {
         const QByteArray candidate = ".pelorinax-rename-" + QByteArray::number(::getpid()) + '-' + QByteArray::number(n);
         struct stat st;
-        if (sys.lstatat(dir.get(), candidate.constData(), &st) != 0 && errno == ENOENT)
+        if (sys.fstatat(dir.get(), candidate.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT)
             temp = candidate;
     }
     if (temp.isEmpty())

@@ -3,8 +3,6 @@
 // desktop trash (freedesktop.org), deleted for good, or renamed within its folder.
 // None of them ever replaces a file, and each failure says why.
 #include <QString>
-#include <functional>
-#include <sys/stat.h>
 
 namespace pel::fileops {
 
@@ -42,17 +40,5 @@ Result checkName(const QString &name);
 // disk; a file that appears under the new name meanwhile is not replaced either.
 // A change of letter case alone also works where the volume ignores case.
 Result rename(const QString &folder, const QString &from, const QString &to);
-
-// The system calls behind the operations; tests replace them to fail or race them.
-// Each returns 0, or -1 with errno set.
-struct SystemCalls {
-    std::function<int(int fromDir, const char *from, int toDir, const char *to, unsigned flags)> renameat2;
-    std::function<int(int fromDir, const char *from, int toDir, const char *to)> linkat;
-    std::function<int(int dir, const char *name)> unlinkat;
-    std::function<int(int dir, const char *name, struct stat *st)> lstatat;
-    std::function<int(int dir, int mode)> accessDir;   // the folder's own permissions (W_OK...)
-};
-SystemCalls &systemCalls();
-void resetSystemCalls();
 
 }  // namespace pel::fileops

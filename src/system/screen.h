@@ -9,7 +9,4 @@ double widthTwips();
 double heightTwips();
 QSize pixels();
 
-// Tests pin the screen (e.g. 1024 x 768 px); an empty size returns to the real one.
-void setOverridePixels(QSize px);
-
 }  // namespace pel::screen

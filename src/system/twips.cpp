@@ -1,28 +1,13 @@
 #include "system/twips.h"
 
-#include <QGuiApplication>
-#include <QScreen>
+#include "system/os.h"
+
 #include <cfenv>
 #include <cmath>
 
 namespace pel::twips {
-namespace {
-double g_override = 0.0;
-}
 
-double perPixel()
-{
-    if (g_override > 0.0)
-        return g_override;
-    if (auto *screen = QGuiApplication::primaryScreen()) {
-        const double dpi = screen->logicalDotsPerInch();
-        if (dpi > 1.0)
-            return 1440.0 / dpi;
-    }
-    return 15.0;
-}
-
-void setPerPixelOverride(double tpp) { g_override = tpp; }
+double perPixel() { return os().twipsPerPixel(); }
 
 double fromPixels(double px) { return px * perPixel(); }
 double toPixels(double tw) { return tw / perPixel(); }

@@ -12,8 +12,6 @@ namespace pel::twips {
 
 // Twips per logical pixel: 1440 / logical DPI (15 at 96 DPI).
 double perPixel();
-// Tests pin the resolution; 0 returns to the live value.
-void setPerPixelOverride(double tpp);
 
 double fromPixels(double px);
 double toPixels(double tw);

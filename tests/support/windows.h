@@ -1,12 +1,13 @@
 #pragma once
-// Starting the windows inside a test: a fixed 1024 x 768 screen at 96 DPI,
-// scripted message boxes, modal windows without a nested loop, and a folder
-// of pictures made on the spot.
+// Starting the windows inside a test: a scripted operating system (a fixed
+// 1024 x 768 screen at 96 DPI, scripted message boxes), modal windows without a
+// nested loop, and a folder of pictures made on the spot.
 #include "app/state/Form1.h"
 #include "app/state/Forms.h"
 #include "app/state/Module1.h"
 #include "system/drives.h"
 #include "system/fonts.h"
+#include "support/scripted_os.h"
 #include "system/msgbox.h"
 #include "system/screen.h"
 #include "system/twips.h"
@@ -19,6 +20,7 @@
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <memory>
 
 namespace pel::test {
 
@@ -52,9 +54,7 @@ public:
     Form1 &start(const QString &startFolder = QString())
     {
         Module1::reset();
-        twips::setPerPixelOverride(15);
-        screen::setOverridePixels(QSize(1024, 768));
-        MsgBoxScript::install([this](const MsgBoxShown &box) { return answer ? answer(box) : defaultAnswer(box); });
+        os().answer = [this](const MsgBoxShown &box) { return answer ? answer(box) : defaultAnswer(box); };
         kit::KitForm::setModalScript([this](kit::KitForm *f) {
             if (modal)
                 modal(f);
@@ -82,11 +82,8 @@ public:
     {
         Forms::unloadAll();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        MsgBoxScript::remove();
         kit::KitForm::setModalScript({});
-        Drives::clearFake();
-        Drives::setFakeUnreadable({});
-        screen::setOverridePixels(QSize());
+        m_os.reset();
         Module1::reset();
         // A test's scripts may hold references to its own locals.
         answer = {};
@@ -95,12 +92,22 @@ public:
 
     static int defaultAnswer(const MsgBoxShown &box) { return (box.buttons & 7) == vbYesNo ? vbNo : vbOK; }
 
-    QList<MsgBoxShown> &shown() { return MsgBoxScript::shown(); }
+    // The operating system as this test scripts it, from now until stop().
+    ScriptedOs &os()
+    {
+        if (!m_os)
+            m_os = std::make_unique<ScriptedOs>();
+        return *m_os;
+    }
+    QList<MsgBoxShown> &shown() { return os().shown; }
     std::function<int(const MsgBoxShown &)> answer;
     std::function<void(kit::KitForm *)> modal;
 
     // Drops windows discarded with deleteLater, as the event loop would.
     static void settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+private:
+    std::unique_ptr<ScriptedOs> m_os;
 };
 
 inline void key(QWidget *w, Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier)

@@ -1,3 +1,4 @@
+#include "support/scripted_os.h"
 #include "support/testsupport.h"
 #include "system/drives.h"
 
@@ -23,6 +24,7 @@ private slots:
 private:
     QTemporaryDir m_tmp;
     QString m_a, m_nested, m_b;
+    std::unique_ptr<test::ScriptedOs> m_os;
 };
 
 void TestDrives::init()
@@ -34,13 +36,14 @@ void TestDrives::init()
     m_b = m_tmp.path() + "/vol2";
     for (const QString &d : {m_a, m_nested, m_b, m_a + "/photos/2024", m_nested + "/x", m_b + "/y"})
         QVERIFY(QDir().mkpath(d));
-    Drives::setFakeVolumes({{"/", "/"}, {m_a, m_a + " [A]"}, {m_nested, m_nested}, {m_b, m_b + " [B]"}});
+    m_os = std::make_unique<test::ScriptedOs>();
+    m_os->setVolumes({"/", m_a, m_nested, m_b});
     Drives::resetCurrentFolders();
 }
 
 void TestDrives::cleanup()
 {
-    Drives::clearFake();
+    m_os.reset();
     Drives::resetCurrentFolders();
 }
 
@@ -92,7 +95,7 @@ void TestDrives::mountTableKeepsRealVolumes()
 
 void TestDrives::liveVolumesStartAtRoot()
 {
-    Drives::clearFake();
+    m_os->setVolumes({});
     const std::vector<Volume> v = Drives::volumes();
     QVERIFY(!v.empty());
     QCOMPARE(v.front().root, QStringLiteral("/"));
@@ -146,7 +149,7 @@ void TestDrives::currentFolderPerDrive()
 void TestDrives::makeCurrentFailsOnUnreadableVolume()
 {
     Drives::setCurrentFolder(m_b + "/y");
-    Drives::setFakeUnreadable({m_b});
+    m_os->unreadable = {m_b};
     QString folder = "untouched";
     QVERIFY(!Drives::makeCurrent(m_b, &folder));
     QCOMPARE(folder, QStringLiteral("untouched"));
@@ -156,11 +159,11 @@ void TestDrives::makeCurrentFailsOnUnreadableVolume()
     QCOMPARE(folder, m_a);
 
     // A volume that left the mount table, though its mount point is still there.
-    Drives::setFakeUnreadable({});
-    Drives::setFakeVolumes({{"/", "/"}, {m_a, m_a}});
+    m_os->unreadable.clear();
+    m_os->setVolumes({"/", m_a});
     QVERIFY(!Drives::makeCurrent(m_b, &folder));
     // A root that is gone altogether.
-    Drives::setFakeVolumes({{"/", "/"}, {m_a, m_a}, {m_tmp.path() + "/gone", "gone"}});
+    m_os->setVolumes({"/", m_a, m_tmp.path() + "/gone"});
     QVERIFY(!Drives::makeCurrent(m_tmp.path() + "/gone", &folder));
     QVERIFY(!Drives::isReadable(m_tmp.path() + "/gone"));
 }
@@ -176,7 +179,7 @@ void TestDrives::vanishedFolderFallsBackToRoot()
 
     // The same when the remembered folder can no longer be read.
     Drives::setCurrentFolder(m_nested + "/x");
-    Drives::setFakeUnreadable({m_nested + "/x"});
+    m_os->unreadable = {m_nested + "/x"};
     QVERIFY(Drives::makeCurrent(m_nested, &folder));
     QCOMPARE(folder, m_nested);
 }

@@ -1,5 +1,6 @@
 // The file-operation layer in real folders: the trash, deleting, renaming that
 // never replaces, with failures made real by races and by the layer's seam.
+#include "support/scripted_os.h"
 #include "system/file_ops.h"
 
 #include <QDir>
@@ -33,6 +34,7 @@ QString reason(int e) { return QString::fromLocal8Bit(std::strerror(e)); }
 
 class TestFileOps : public QObject {
     Q_OBJECT
+    std::unique_ptr<pel::test::ScriptedOs> m_os;
     QTemporaryDir m_home;
     QString m_folder;
     QString dataHome() const { return m_home.path() + "/home/.local/share"; }
@@ -55,11 +57,10 @@ class TestFileOps : public QObject {
     }
     void ignoreCase()
     {
-        auto &sys = fileops::systemCalls();
-        sys.lstatat = [this](int fd, const char *n, struct stat *st) {
-            return ::fstatat(fd, fold(n).constData(), st, AT_SYMLINK_NOFOLLOW);
+        m_os->fstatatScript = [this](int fd, const char *n, struct stat *st, int flags) {
+            return ::fstatat(fd, fold(n).constData(), st, flags);
         };
-        sys.renameat2 = [this](int fd1, const char *a, int fd2, const char *b, unsigned flags) {
+        m_os->renameat2Script = [this](int fd1, const char *a, int fd2, const char *b, unsigned flags) {
             struct stat st;
             if ((flags & RENAME_NOREPLACE) && ::fstatat(fd2, fold(b).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
                 errno = EEXIST;
@@ -84,8 +85,9 @@ private slots:
         QVERIFY(QDir().mkpath(m_folder));
         QDir(dataHome() + "/Trash").removeRecursively();
         qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome()));
+        m_os = std::make_unique<pel::test::ScriptedOs>();
     }
-    void cleanup() { fileops::resetSystemCalls(); }
+    void cleanup() { m_os.reset(); }
 
     void trashKeepsEveryCopyWithItsOrigin()
     {
@@ -137,12 +139,11 @@ private slots:
         QCOMPARE(fileops::moveToTrash(m_folder + "/gone", "a.jpg").status, Status::Gone);
 
         write(at("a.jpg"), "keep");
-        auto &sys = fileops::systemCalls();
-        sys.accessDir = [](int, int) { errno = EROFS; return -1; };
+        m_os->faccessatScript = [](int, const char *, int, int) { errno = EROFS; return -1; };
         fileops::Result r = fileops::moveToTrash(m_folder, "a.jpg");
         QCOMPARE(r.status, Status::Failed);   // no use asking for a delete for good
         QCOMPARE(r.reason, reason(EROFS));
-        sys.unlinkat = [](int, const char *) { errno = EIO; return -1; };
+        m_os->unlinkatScript = [](int, const char *, int) { errno = EIO; return -1; };
         r = fileops::remove(m_folder, "a.jpg");
         QCOMPARE(r.status, Status::Failed);
         QCOMPARE(r.reason, reason(EIO));
@@ -177,7 +178,7 @@ private slots:
     {
         write(at("a.jpg"), "mine");
         // Another program makes the file between the check and the rename.
-        fileops::systemCalls().renameat2 = [this](int fd1, const char *a, int fd2, const char *b, unsigned flags) {
+        m_os->renameat2Script = [this](int fd1, const char *a, int fd2, const char *b, unsigned flags) {
             write(at("b.jpg"), "theirs");
             return ::renameat2(fd1, a, fd2, b, flags);
         };
@@ -189,9 +190,8 @@ private slots:
     void withoutNoReplaceALinkDoesTheSameAndNothingElseIsTried()
     {
         write(at("a.jpg"), "mine");
-        auto &sys = fileops::systemCalls();
         int renames = 0, plain = 0;
-        sys.renameat2 = [&](int, const char *, int, const char *, unsigned flags) {
+        m_os->renameat2Script = [&](int, const char *, int, const char *, unsigned flags) {
             plain += flags != RENAME_NOREPLACE;   // never a rename that may replace
             ++renames;
             errno = EINVAL;   // a volume that knows no RENAME_NOREPLACE
@@ -202,7 +202,7 @@ private slots:
         QCOMPARE(read(at("b.jpg")), QByteArray("mine"));
 
         // The link cannot replace a file that appeared meanwhile.
-        sys.linkat = [this](int fd1, const char *a, int fd2, const char *b) {
+        m_os->linkatScript = [this](int fd1, const char *a, int fd2, const char *b, int) {
             write(at("c.jpg"), "theirs");
             return ::linkat(fd1, a, fd2, b, 0);
         };
@@ -211,7 +211,7 @@ private slots:
         QCOMPARE(read(at("c.jpg")), QByteArray("theirs"));
 
         // No hard links either: refused, with the volume's first answer.
-        sys.linkat = [](int, const char *, int, const char *) { errno = EPERM; return -1; };
+        m_os->linkatScript = [](int, const char *, int, const char *, int) { errno = EPERM; return -1; };
         const fileops::Result r = fileops::rename(m_folder, "b.jpg", "d.jpg");
         QCOMPARE(r.status, Status::Failed);
         QCOMPARE(r.reason, reason(EINVAL));
