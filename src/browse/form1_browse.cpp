@@ -3,7 +3,7 @@
 #include "app/state/Form1.h"
 #include "app/state/Module1.h"
 #include "system/drives.h"
-#include "system/msgbox.h"
+#include "system/messages.h"
 
 namespace pel {
 namespace {
@@ -58,7 +58,7 @@ void Form1::Drive1_Change()
         return;
     }
 
-    MsgBox(QStringLiteral("ディバイスが準備されていません"), vbOKOnly);
+    messages::deviceNotReady();
     m_driveFallback = true;
     Drive1->setDrive(Drives::driveOf(Dir1->Path()));   // runs this handler again, for the old drive
     m_driveFallback = false;

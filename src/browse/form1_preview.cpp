@@ -1,7 +1,7 @@
 // The preview box of the main window.
 #include "app/state/Form1.h"
 #include "app/state/Module1.h"
-#include "system/msgbox.h"
+#include "system/messages.h"
 #include "system/pictures.h"
 #include "system/twips.h"
 
@@ -14,7 +14,7 @@ void Form1::disp_picture()
 {
     canvas->Cls();
     auto fail = [] {
-        MsgBox(QStringLiteral("画像ファイルが異常です\r\n") + Module1::file_name, vbOKOnly);
+        messages::badFile(Module1::file_name);
     };
 
     auto pic = openPicture(fullPath(Module1::file_name));

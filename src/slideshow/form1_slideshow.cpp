@@ -4,7 +4,7 @@
 #include "app/state/Module1.h"
 #include "picture/picture.h"
 #include "slideshow/slide_readahead.h"
-#include "system/msgbox.h"
+#include "system/messages.h"
 #include "system/twips.h"
 #include "viewer/Form2.h"
 #include "viewer/placement.h"
@@ -52,7 +52,7 @@ void Form1::jyun_disp_Click()
 namespace {
 void badFile()
 {
-    MsgBox(QStringLiteral("画像ファイルが異常です\r\n") + Module1::file_name, vbOKOnly);
+    messages::badFile(Module1::file_name);
 }
 
 // After a file was shown or skipped: on to the next; past the last the run drains.

@@ -3,7 +3,7 @@
 #include "app/state/Form1.h"
 #include "app/state/Forms.h"
 #include "app/state/Module1.h"
-#include "system/msgbox.h"
+#include "system/messages.h"
 #include "viewer/Form2.h"
 
 namespace pel {
@@ -56,7 +56,7 @@ void Form2::Form_KeyDown(int keyCode, int)
         Module1::file_name = main.List1->List(Module1::slide_pos);
         const bool shown = main.disp_slide();
         if (!shown)
-            MsgBox(QStringLiteral("画像ファイルが異常です\r\n") + Module1::file_name, vbOKOnly);
+            messages::badFile(Module1::file_name);
         Module1::slide_pos = static_cast<Integer>(Module1::slide_pos + 1);
         if (Module1::slide_pos >= count)
             Module1::slide_flag = 0;

@@ -3,6 +3,7 @@
 #include "app/state/Forms.h"
 #include "app/state/Module1.h"
 #include "system/clipboard.h"
+#include "system/messages.h"
 #include "system/msgbox.h"
 #include "system/pictures.h"
 #include "system/screen.h"
@@ -45,7 +46,7 @@ void Form1::Command1_Click()
         }
     }
     if (shown.isNull()) {
-        MsgBox(QStringLiteral("画像ファイルが異常です\r\n") + Module1::file_name, vbOKOnly);
+        messages::badFile(Module1::file_name);
         return;
     }
     v.Picture1->setPicture(pic, reduced ? QImage() : shown);
@@ -123,7 +124,7 @@ void Form1::Command2_Click()
     // so the message comes at once whatever the size.
     if (!clipboard::putPictureFile(fullPath(Module1::file_name), pic->format(), pic->pixelSize())) {
         // Never report a copy that did not happen.
-        MsgBox(QStringLiteral("画像ファイルが異常です\r\n") + Module1::file_name, vbOKOnly);
+        messages::badFile(Module1::file_name);
         return;
     }
     MsgBox(QStringLiteral("画像をクリップボードにコピーしました。"), vbOKOnly);
