@@ -39,6 +39,8 @@ public:
 
     // The text of /proc/self/mountinfo: the mounted volumes.
     virtual QByteArray mountTable();
+    // How long storage may take to answer before the place counts as not ready, ms.
+    virtual int storageAnswerMs() { return 5000; }
 
     // File calls, as the system's: the result, or -1 with errno set.
     virtual int open(const char *path, int flags, mode_t mode = 0);

@@ -15,7 +15,8 @@ enum class Fault {
     BadName,     // no file can have the new name
     NoTrash,     // no trash can take the file; it is still where it was
     Unreadable,  // a folder or drive that cannot be read
-    TimedOut,    // the storage did not answer in time; nothing was done
+    TimedOut,    // the storage did not answer in time
+    Closing,     // the program is closing: nothing more is done
     Failed,      // the system refused; nothing changed
 };
 

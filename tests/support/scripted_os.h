@@ -34,6 +34,7 @@ public:
     QList<MsgBoxShown> shown;
     QSize screen{1024, 768};
     double tpp = 15;
+    int answerMs = 600;    // how long storage may take to answer (short, for the tests' sake)
     int folderReads = 0;   // folders opened for reading their entries
     QStringList unreadable;
 
@@ -60,6 +61,7 @@ public:
     }
     QSize screenPixels() override { return screen; }
     double twipsPerPixel() override { return tpp; }
+    int storageAnswerMs() override { return answerMs; }
     QByteArray mountTable() override
     {
         if (m_volumes.isEmpty())

@@ -1,0 +1,310 @@
+#include "system/storage.h"
+
+#include "system/fsname.h"
+#include "system/os.h"
+#include "system/workers.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFutureWatcher>
+#include <QHash>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QTimer>
+
+#include <atomic>
+#include <ctime>
+#include <pthread.h>
+#include <vector>
+
+namespace pel::storage {
+namespace {
+
+constexpr int kPollMs = 100;
+const char *const kWhileWaiting = "pel.allowedWhileWaiting";
+
+// What a job on its worker shares with the thread that waits for it.
+struct JobState {
+    std::atomic<bool> started{false};
+    std::atomic<bool> failed{false};
+    clockid_t cpuClock{};
+};
+
+qint64 cpuNs(clockid_t clock)
+{
+    timespec t{};
+    return clock_gettime(clock, &t) == 0 ? qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec : -1;
+}
+
+// Input that arrives while a job is waited for is held back and delivered, in
+// order, when the outermost wait is over; what a user may do at once is closing
+// the main window (its close box, or the menu item that closes it).
+class InputGate : public QObject {
+public:
+    bool eventFilter(QObject *receiver, QEvent *e) override
+    {
+        auto *w = qobject_cast<QWidget *>(receiver);
+        if (!w)
+            return false;   // a window's events reach its widgets, and are judged there
+        switch (e->type()) {
+        case QEvent::Close:
+            if (w->isWindow() && !allowed(w)) {
+                e->ignore();
+                m_closes.append(w);
+                return true;
+            }
+            return false;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::Shortcut:
+        case QEvent::ShortcutOverride:
+            break;
+        default:
+            return false;
+        }
+        if (inMenus(w))
+            return activatesForbidden(w, e);
+        m_held.push_back({QPointer<QObject>(receiver), std::unique_ptr<QEvent>(e->clone())});
+        return true;
+    }
+
+    // Delivers what was held back, in order, after the current handler.
+    void release()
+    {
+        for (Held &h : m_held) {
+            if (h.receiver)
+                QCoreApplication::postEvent(h.receiver, h.event.release());
+        }
+        m_held.clear();
+        for (const QPointer<QWidget> &w : std::as_const(m_closes)) {
+            if (w)
+                QMetaObject::invokeMethod(w, &QWidget::close, Qt::QueuedConnection);
+        }
+        m_closes.clear();
+    }
+
+private:
+    struct Held {
+        QPointer<QObject> receiver;
+        std::unique_ptr<QEvent> event;
+    };
+
+    static bool allowed(const QObject *o) { return o && o->property(kWhileWaiting).toBool(); }
+
+    static bool inMenus(QWidget *w)
+    {
+        for (QWidget *p = w; p; p = p->parentWidget()) {
+            if (qobject_cast<QMenu *>(p) || qobject_cast<QMenuBar *>(p))
+                return true;
+        }
+        return false;
+    }
+
+    // Menus open and close as usual; choosing an item other than those allowed
+    // does nothing while a job is waited for.
+    static bool activatesForbidden(QWidget *w, QEvent *e)
+    {
+        auto *menu = qobject_cast<QMenu *>(w);
+        if (!menu)
+            return false;
+        QAction *a = nullptr;
+        if (e->type() == QEvent::MouseButtonRelease)
+            a = menu->actionAt(static_cast<QMouseEvent *>(e)->position().toPoint());
+        else if (e->type() == QEvent::KeyPress)
+            a = menu->activeAction();
+        return a && !a->menu() && !allowed(a);
+    }
+
+    std::vector<Held> m_held;
+    QList<QPointer<QWidget>> m_closes;
+};
+
+struct Waiting {
+    int depth = 0;
+    InputGate *gate = nullptr;
+    bool cursor = false;
+    bool closing = false;
+    QList<QEventLoop *> loops;
+    QHash<QString, int> stuck;   // volume -> jobs that did not answer and still run
+};
+
+Waiting &waitingState()
+{
+    static Waiting w;
+    return w;
+}
+
+void enter()
+{
+    Waiting &s = waitingState();
+    if (s.depth++ == 0 && qApp) {
+        s.gate = new InputGate;
+        qApp->installEventFilter(s.gate);
+    }
+}
+
+void leave()
+{
+    Waiting &s = waitingState();
+    if (--s.depth > 0)
+        return;
+    if (s.cursor) {
+        QGuiApplication::restoreOverrideCursor();
+        s.cursor = false;
+    }
+    if (s.gate) {
+        qApp->removeEventFilter(s.gate);
+        s.gate->release();
+        delete s.gate;
+        s.gate = nullptr;
+    }
+}
+
+// Until the job on `volume` finishes, later jobs there fail at once.
+void markStuck(const QString &volume, const QFuture<void> &future)
+{
+    ++waitingState().stuck[volume];
+    auto *watcher = new QFutureWatcher<void>;
+    QObject::connect(watcher, &QFutureWatcherBase::finished, watcher, [watcher, volume] {
+        Waiting &s = waitingState();
+        if (--s.stuck[volume] <= 0)
+            s.stuck.remove(volume);
+        watcher->deleteLater();
+    });
+    watcher->setFuture(future);
+}
+
+// mountinfo escapes blanks, tabs, newlines and backslashes as \ooo.
+QByteArray unescapeOctal(const QByteArray &s)
+{
+    QByteArray out;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && i + 3 < s.size()) {
+            out.append(char(((s[i + 1] - '0') << 6) | ((s[i + 2] - '0') << 3) | (s[i + 3] - '0')));
+            i += 3;
+        } else {
+            out.append(s[i]);
+        }
+    }
+    return out;
+}
+
+// The mount point holding `path`, from the mount table alone (of any kind of file
+// system: a share that stalls is often one the drive list does not show).
+QString volumeOf(const QString &path)
+{
+    const QByteArray p = fsname::encode(path);
+    QByteArray best("/");
+    for (const QByteArray &line : os().mountTable().split('\n')) {
+        const QList<QByteArray> f = line.split(' ');
+        if (f.size() <= 4 || !f[4].startsWith('/'))
+            continue;
+        const QByteArray m = unescapeOctal(f[4]);
+        if (m.size() > best.size() && p.startsWith(m) && (p.size() == m.size() || p[m.size()] == '/'))
+            best = m;
+    }
+    return fsname::decode(best);
+}
+
+bool overdue(Limit limit, const JobState &job, const QElapsedTimer &since, qint64 *lastCpu, QElapsedTimer *progress)
+{
+    const int answerMs = os().storageAnswerMs();
+    if (limit == Limit::Answer)
+        return since.hasExpired(answerMs);
+    if (job.started.load(std::memory_order_acquire)) {
+        const qint64 cpu = cpuNs(job.cpuClock);
+        if (cpu != *lastCpu) {
+            *lastCpu = cpu;
+            progress->restart();
+        }
+    }
+    return progress->hasExpired(answerMs);
+}
+
+}  // namespace
+
+namespace detail {
+
+Outcome run(const QString &place, Limit limit, std::function<void()> job)
+{
+    Waiting &s = waitingState();
+    if (s.closing)
+        return Outcome::failure(Fault::Closing);
+    const QString volume = volumeOf(place);
+    if (s.stuck.contains(volume))
+        return Outcome::failure(Fault::TimedOut);
+
+    auto state = std::make_shared<JobState>();
+    const QFuture<void> future = workers::run([state, job = std::move(job)] {
+        pthread_getcpuclockid(pthread_self(), &state->cpuClock);
+        state->started.store(true, std::memory_order_release);
+        try {
+            job();
+        } catch (...) {
+            state->failed = true;   // out of memory, say: the job did not happen
+        }
+    });
+
+    enter();
+    QEventLoop loop;
+    s.loops.append(&loop);
+    QFutureWatcher<void> watcher;
+    QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+    watcher.setFuture(future);
+    QElapsedTimer since, progress;
+    since.start();
+    progress.start();
+    qint64 lastCpu = -1;
+    bool late = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (!s.cursor && since.hasExpired(kBusyCursorMs) && qApp) {
+            QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+            s.cursor = true;
+        }
+        if (overdue(limit, *state, since, &lastCpu, &progress)) {
+            late = true;
+            loop.quit();
+        }
+    });
+    poll.start(kPollMs);
+    if (!future.isFinished())
+        loop.exec();
+    s.loops.removeOne(&loop);
+    leave();
+
+    if (future.isFinished())
+        return state->failed ? Outcome::failure(Fault::Failed) : Outcome{};
+    if (late)
+        markStuck(volume, future);
+    return Outcome::failure(late ? Fault::TimedOut : Fault::Closing);
+}
+
+}  // namespace detail
+
+void close()
+{
+    Waiting &s = waitingState();
+    s.closing = true;
+    for (QEventLoop *loop : std::as_const(s.loops))
+        loop->quit();
+}
+
+bool closing() { return waitingState().closing; }
+
+bool waiting() { return waitingState().depth > 0; }
+
+void reset() { waitingState().closing = false; }
+
+void allowWhileWaiting(QObject *windowOrAction) { windowOrAction->setProperty(kWhileWaiting, true); }
+
+}  // namespace pel::storage
