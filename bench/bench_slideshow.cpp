@@ -75,7 +75,7 @@ double withoutReadAhead(const QString &folder)
     picture::DecodeCache::shared().clear();   // a decode, not the one kept by the last run
     QElapsedTimer t;
     t.start();
-    const bool ok = f.disp_slide();
+    const bool ok = f.disp_slide().ok();
     const double ms = double(t.nsecsElapsed()) / 1e6;
     if (!ok)
         std::fprintf(stderr, "could not show %s\n", qPrintable(Module1::file_name));

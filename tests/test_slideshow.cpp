@@ -240,7 +240,7 @@ private slots:
         f->Timer1_Timer();
         f->Timer1_Timer();
         const QImage ahead = v().Image1->shownImage();
-        const auto direct = SlideReadAhead::prepare(d.filePath("b.bmp"), QSizeF(15360, 11520));
+        const auto direct = SlideReadAhead::prepareHere(d.filePath("b.bmp"), QSizeF(15360, 11520), 15);
         QCOMPARE(QSizeF(v().Image1->Width(), v().Image1->Height()), direct.shown);
         QCOMPARE(ahead, direct.image);
     }

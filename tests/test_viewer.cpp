@@ -212,7 +212,7 @@ private slots:
         const QImage shown = v().Image1->shownImage();
         QCOMPARE(shown.size(), QSize(717, 199));
         cache.clear();
-        QCOMPARE(shown, openPicture(path)->render(shown.size()));
+        QCOMPARE(shown, openPicture(path).value->render(shown.size()));
     }
 
     // A window manager too slow to answer the early frame request: the borders

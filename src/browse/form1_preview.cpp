@@ -13,31 +13,25 @@ const QRectF kBox(200, 700, 4000, 3000);   // twips, centre (2200, 2200)
 void Form1::disp_picture()
 {
     canvas->Cls();
-    auto fail = [] {
-        messages::badFile(Module1::file_name);
-    };
-
-    auto pic = openPicture(fullPath(Module1::file_name));
-    if (!pic)
-        return fail();
-    const float W = twips::toSingle(pic->sizeTwips().width());
-    const float H = twips::toSingle(pic->sizeTwips().height());
+    const QString path = fullPath(Module1::file_name);
+    const Result<PicturePtr> opened = openPicture(path);
+    if (opened.outcome.fault == Fault::Closing)
+        return;
+    const PicturePtr &pic = opened.value;
+    const float W = pic ? twips::toSingle(pic->sizeTwips().width()) : 0.f;
+    const float H = pic ? twips::toSingle(pic->sizeTwips().height()) : 0.f;
     if (!(W > 0 && H > 0))
-        return fail();
+        return messages::badFile(Module1::file_name);
 
-    QImage shown;
-    QRectF where;
-    if (W > 4000 || H > 3000) {
-        where = kBox;
-        shown = pic->render(twips::toPixels(kBox).size());
-    } else {
-        where = QRectF(2200.0 - W / 2.0, 2200.0 - H / 2.0, W, H);
-        shown = pic->render(pic->pixelSize());
-    }
-    if (shown.isNull())
-        return fail();
-    Image1->setPicture(pic, pic->pixelSize() == shown.size() ? shown : QImage());
-    canvas->PaintPicture(shown, where);
+    const bool stretched = W > 4000 || H > 3000;
+    const QRectF where = stretched ? kBox : QRectF(2200.0 - W / 2.0, 2200.0 - H / 2.0, W, H);
+    const Result<QImage> shown = renderPicture(pic, stretched ? twips::toPixels(kBox).size() : pic->pixelSize(), path);
+    if (shown.outcome.fault == Fault::Closing)
+        return;
+    if (!shown.ok())
+        return messages::badFile(Module1::file_name);
+    Image1->setPicture(pic, pic->pixelSize() == shown.value.size() ? shown.value : QImage());
+    canvas->PaintPicture(shown.value, where);
 }
 
 }  // namespace pel

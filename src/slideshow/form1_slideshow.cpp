@@ -96,7 +96,10 @@ void Form1::Command4_Click()
         return;
     }
 
-    const bool shown = disp_slide();
+    const Outcome result = disp_slide();
+    if (result.fault == Fault::Closing)
+        return;
+    const bool shown = result.ok();
     if (!shown) {
         badFile();
         advance(List1->ListCount());
@@ -136,37 +139,46 @@ void Form1::Timer1_Timer()
     Form2 &v = Forms::form2();
     prepareViewer(v);
     Module1::file_name = List1->List(Module1::slide_pos);
-    if (disp_slide()) {
+    const Outcome result = disp_slide();
+    if (result.fault == Fault::Closing)
+        return;   // the windows are going: nothing more to show
+    if (result.ok())
         v.Show();
-    } else {
+    else
         badFile();
-    }
     advance(count);
     m_inTick = false;
 }
 
-bool Form1::disp_slide()
+Outcome Form1::disp_slide()
 {
     Form2 &v = Forms::form2();
     const QSizeF screen(Module1::screen_w, Module1::screen_h);
     const QString path = fullPath(Module1::file_name);
-    std::optional<SlideReadAhead::Slide> ready = readAhead().take(path, screen);
-    const SlideReadAhead::Slide slide = ready ? std::move(*ready) : SlideReadAhead::prepare(path, screen);
+    Result<SlideReadAhead::Slide> slide = readAhead().take(path, screen);
+    if (slide.outcome.fault == Fault::Closing)
+        return slide.outcome;
 
     // Whatever becomes of this file, the next one is decoded while it shows.
     if (Module1::slide_pos + 1 < List1->ListCount())
         readAhead().start(fullPath(List1->List(Module1::slide_pos + 1)), screen);
+    if (!slide.ok())
+        return slide.outcome;
 
-    if (!slide.file)
-        return false;
-    v.Picture1->setPicture(slide.file);   // hidden: measures, decodes nothing
-    const float iw = float(slide.shown.width());
-    const float ih = float(slide.shown.height());
-    v.Image1->setPicture(slide.file, slide.image);
+    const SlideReadAhead::Slide &s = slide.value;
+    v.Picture1->setPicture(s.file);   // hidden: measures, decodes nothing
+    const float iw = float(s.shown.width());
+    const float ih = float(s.shown.height());
+    v.Image1->setPicture(s.file, s.image);
     v.Image1->setWidth(iw);
     v.Image1->setHeight(ih);
-    if (!v.Image1->decode())   // at once when the picture was decoded ahead at this size
-        return false;
+    if (!s.file->isVector() && v.Image1->size() != s.image.size()) {
+        // The box came out another pixel size than the one decoded ahead.
+        Result<QImage> again = renderPicture(s.file, v.Image1->size(), path);
+        if (!again.ok())
+            return again.outcome;
+        v.Image1->setPicture(s.file, again.value);
+    }
     v.setWidth(Module1::frame_w + iw);
     v.setHeight(Module1::frame_h + ih);
     placement::centreViewer(v);
@@ -174,7 +186,7 @@ bool Form1::disp_slide()
                      .arg(Module1::slide_pos + 1)
                      .arg(List1->ListCount())
                      .arg(Module1::file_name));
-    return true;
+    return {};
 }
 
 }  // namespace pel

@@ -54,7 +54,10 @@ void Form2::Form_KeyDown(int keyCode, int)
         closeRun();
     if (main.jyun_disp->isChecked() && Module1::slide_flag == 1) {
         Module1::file_name = main.List1->List(Module1::slide_pos);
-        const bool shown = main.disp_slide();
+        const Outcome result = main.disp_slide();
+        if (result.fault == Fault::Closing)
+            return;
+        const bool shown = result.ok();
         if (!shown)
             messages::badFile(Module1::file_name);
         Module1::slide_pos = static_cast<Integer>(Module1::slide_pos + 1);

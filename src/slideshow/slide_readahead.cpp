@@ -1,11 +1,9 @@
 #include "slideshow/slide_readahead.h"
 
-#include "system/pictures.h"
+#include "system/fsname.h"
 #include "system/twips.h"
 
-#include <QFileInfo>
-
-#include <system_error>
+#include <fcntl.h>
 
 namespace pel {
 
@@ -20,25 +18,38 @@ QSizeF slideSize(QSizeF natural, QSizeF screen)
     return QSizeF(twips::toSingle(s * pw), twips::toSingle(s * ph));
 }
 
-SlideReadAhead::~SlideReadAhead()
+namespace {
+bool stampOf(const QString &path, struct stat *st)
 {
-    if (m_future.valid())
-        m_future.wait();   // the worker reads only its own copies; let it finish
+    return ::stat(fsname::encode(path).constData(), st) == 0;
 }
 
-SlideReadAhead::Slide SlideReadAhead::prepare(const QString &path, QSizeF screen)
+bool same(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size
+           && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec
+           && a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+}  // namespace
+
+SlideReadAhead::Slide SlideReadAhead::prepareHere(const QString &path, QSizeF screen, double twipsPerPixel)
 {
     Slide s;
-    auto file = openPicture(path);
+    if (!stampOf(path, &s.stamp))
+        return s;
+    auto file = openPictureHere(path, twipsPerPixel);
     if (!file)
         return s;
     const QSizeF natural(float(file->sizeTwips().width()), float(file->sizeTwips().height()));
     if (!(natural.width() > 0 && natural.height() > 0))
         return s;
     s.shown = slideSize(natural, screen);
+    // Metafiles are drawn with fonts, which belong to the user-interface thread; a
+    // worker only opens them (their drawing is fast).
     if (!file->isVector()) {
         // The same pixel size the viewer's picture box will have at (0, 0).
-        const QSize px = twips::toPixels(QRectF(QPointF(0, 0), s.shown)).size();
+        const QSize px(int(twips::roundHalfEven(s.shown.width() / twipsPerPixel)),
+                       int(twips::roundHalfEven(s.shown.height() / twipsPerPixel)));
         if (!px.isEmpty()) {
             s.image = file->render(px);
             if (s.image.isNull())
@@ -49,43 +60,39 @@ SlideReadAhead::Slide SlideReadAhead::prepare(const QString &path, QSizeF screen
     return s;
 }
 
-SlideReadAhead::Stamp SlideReadAhead::stampOf(const QString &path)
-{
-    const QFileInfo fi(path);
-    if (!fi.exists())
-        return {};
-    return {fi.size(), fi.lastModified()};
-}
-
 void SlideReadAhead::start(const QString &path, QSizeF screen)
 {
-    if (m_future.valid())
-        m_future.wait();   // one worker at a time; it is almost always done by now
     m_path = path;
     m_screen = screen;
-    m_stamp = stampOf(path);
-    // Metafiles are drawn with fonts, which belong to the user-interface thread; a
-    // worker only opens them (their drawing is fast).
-    try {
-        m_future = std::async(std::launch::async, [path, screen] { return prepare(path, screen); });
-    } catch (const std::system_error &) {
-        m_future = {};   // no thread to be had: the tick decodes the picture itself
-    }
+    m_pending = storage::start(path, storage::Limit::Progress, [path, screen, tpp = twips::perPixel()] {
+        return prepareHere(path, screen, tpp);
+    });
 }
 
-std::optional<SlideReadAhead::Slide> SlideReadAhead::take(const QString &path, QSizeF screen)
+Result<SlideReadAhead::Slide> SlideReadAhead::take(const QString &path, QSizeF screen)
 {
-    if (!m_future.valid())
-        return std::nullopt;
-    Slide s;
-    try {
-        s = m_future.get();   // leaves the future empty
-    } catch (...) {
-        return std::nullopt;   // the worker failed (out of memory): decode at the tick instead
+    const double tpp = twips::perPixel();
+    if (m_pending.valid() && path == m_path && screen == m_screen) {
+        Result<Slide> ahead = std::exchange(m_pending, {}).take();
+        if (!ahead.ok() || !ahead.value.file)
+            return ahead.ok() ? Result<Slide>::failure(Outcome::failure(Fault::Failed)) : ahead;
+        // Shown only if the file is still the one decoded.
+        auto now = storage::run(path, storage::Limit::Answer, [path] {
+            struct stat st {};
+            if (!stampOf(path, &st))
+                st = {};
+            return st;
+        });
+        if (!now.ok())
+            return Result<Slide>::failure(now.outcome);
+        if (same(now.value, ahead.value.stamp))
+            return ahead;
     }
-    if (path != m_path || screen != m_screen || stampOf(path) != m_stamp)
-        return std::nullopt;
-    return s;
+    m_pending = {};
+    auto r = storage::run(path, storage::Limit::Progress, [path, screen, tpp] { return prepareHere(path, screen, tpp); });
+    if (r.ok() && !r.value.file)
+        return Result<Slide>::failure(Outcome::failure(Fault::Failed));
+    return r;
 }
 
 }  // namespace pel

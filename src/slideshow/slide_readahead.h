@@ -1,17 +1,17 @@
 #pragma once
-// The next picture of a run, decoded on a worker thread while the current one shows,
-// so that a tick only has to put a finished picture on screen.
-#include <QDateTime>
+// The next picture of a run, opened and decoded on a worker while the current one
+// shows, so that a tick only has to put a finished picture on screen.
+#include "system/pictures.h"
+#include "system/result.h"
+#include "system/storage.h"
+
 #include <QImage>
 #include <QSizeF>
 #include <QString>
-#include <future>
-#include <memory>
-#include <optional>
+
+#include <sys/stat.h>
 
 namespace pel {
-
-class PictureFile;
 
 // The size (twips) at which a run shows a picture of natural size `natural` on a
 // screen of `screen` twips: its own size when it fits into 70 % both ways, else
@@ -21,39 +21,27 @@ QSizeF slideSize(QSizeF natural, QSizeF screen);
 class SlideReadAhead {
 public:
     struct Slide {
-        std::shared_ptr<const PictureFile> file;   // null: the file cannot be shown
-        QSizeF shown;                              // twips, from slideSize()
-        QImage image;                              // decoded at the shown size; null for metafiles
+        PicturePtr file;
+        QSizeF shown;    // twips, from slideSize()
+        QImage image;    // decoded at the shown size; null for metafiles
+        struct stat stamp {};   // the file as it was read
     };
 
-    SlideReadAhead() = default;
-    SlideReadAhead(const SlideReadAhead &) = delete;
-    SlideReadAhead &operator=(const SlideReadAhead &) = delete;
-    ~SlideReadAhead();
+    // Opens and decodes `path` for showing on a screen of `screen` twips, on the
+    // calling thread (a worker's job); a null file when it cannot be shown.
+    static Slide prepareHere(const QString &path, QSizeF screen, double twipsPerPixel);
 
-    // Opens and decodes `path` for showing on a screen of `screen` twips (the work
-    // the user-interface thread would otherwise do at the tick).
-    static Slide prepare(const QString &path, QSizeF screen);
-
-    // Starts preparing `path` on a worker thread; a previous request is dropped.
+    // Starts preparing `path` on a worker; a previous request is dropped.
     void start(const QString &path, QSizeF screen);
-    // The prepared slide when the last request was for this path and screen and the
-    // file has not changed since (waits for the worker if it is still busy).
-    std::optional<Slide> take(const QString &path, QSizeF screen);
-    bool pending() const { return m_future.valid(); }
+    // The slide of `path`: the one prepared ahead when it was for this path and
+    // screen and the file has not changed since, else prepared now. Waits here
+    // (see storage::run); Fault::Failed when the file cannot be shown.
+    Result<Slide> take(const QString &path, QSizeF screen);
 
 private:
-    struct Stamp {
-        qint64 size = -1;
-        QDateTime modified;
-        bool operator==(const Stamp &) const = default;
-    };
-    static Stamp stampOf(const QString &path);
-
     QString m_path;
     QSizeF m_screen;
-    Stamp m_stamp;
-    std::future<Slide> m_future;
+    storage::Pending<Slide> m_pending;
 };
 
 }  // namespace pel

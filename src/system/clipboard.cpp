@@ -2,6 +2,7 @@
 
 #include "system/fsname.h"
 #include "system/pictures.h"
+#include "system/twips.h"
 
 #include <QBuffer>
 #include <QClipboard>
@@ -254,7 +255,7 @@ QImage PictureMimeData::image() const
     const QString path = m_file->bytesPath();
     if (path.isEmpty())
         return {};
-    const auto picture = openPicture(path);
+    const auto picture = openPictureHere(path, twips::perPixel());   // the copied bytes, in memory
     if (!picture || picture->format() != m_format || picture->pixelSize() != m_size)
         return {};
     m_image = picture->render(m_size);
@@ -314,7 +315,7 @@ bool putPictureFile(const QString &path, PictureFormat format, QSize naturalSize
     if (!file)
         return false;
     // The file must still hold the picture the viewer shows: its header says so.
-    const auto picture = openPicture(file->openedPath());
+    const auto picture = openPictureHere(file->openedPath(), twips::perPixel());
     if (!picture || picture->format() != format || picture->pixelSize() != naturalSize)
         return false;
     if (!file->take())

@@ -234,17 +234,26 @@ bool overdue(Limit limit, const JobState &job, const QElapsedTimer &since, qint6
 
 namespace detail {
 
-Outcome run(const QString &place, Limit limit, std::function<void()> job)
+struct Started {
+    QString volume;
+    QFuture<void> future;
+    std::shared_ptr<JobState> state;
+};
+
+std::shared_ptr<Started> start(const QString &place, std::function<void()> job, Outcome *why)
 {
     Waiting &s = waitingState();
-    if (s.closing)
-        return Outcome::failure(Fault::Closing);
+    if (s.closing) {
+        *why = Outcome::failure(Fault::Closing);
+        return nullptr;
+    }
     const QString volume = volumeOf(place);
-    if (s.stuck.contains(volume))
-        return Outcome::failure(Fault::TimedOut);
-
+    if (s.stuck.contains(volume)) {
+        *why = Outcome::failure(Fault::TimedOut);
+        return nullptr;
+    }
     auto state = std::make_shared<JobState>();
-    const QFuture<void> future = workers::run([state, job = std::move(job)] {
+    QFuture<void> future = workers::run([state, job = std::move(job)] {
         pthread_getcpuclockid(pthread_self(), &state->cpuClock);
         state->started.store(true, std::memory_order_release);
         try {
@@ -253,39 +262,45 @@ Outcome run(const QString &place, Limit limit, std::function<void()> job)
             state->failed = true;   // out of memory, say: the job did not happen
         }
     });
+    return std::make_shared<Started>(Started{volume, std::move(future), std::move(state)});
+}
 
-    enter();
-    QEventLoop loop;
-    s.loops.append(&loop);
-    QFutureWatcher<void> watcher;
-    QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(future);
-    QElapsedTimer since, progress;
-    since.start();
-    progress.start();
-    qint64 lastCpu = -1;
+Outcome wait(const std::shared_ptr<Started> &job, Limit limit)
+{
+    Waiting &s = waitingState();
     bool late = false;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (!s.cursor && since.hasExpired(kBusyCursorMs) && qApp) {
-            QGuiApplication::setOverrideCursor(Qt::BusyCursor);
-            s.cursor = true;
-        }
-        if (overdue(limit, *state, since, &lastCpu, &progress)) {
-            late = true;
-            loop.quit();
-        }
-    });
-    poll.start(kPollMs);
-    if (!future.isFinished())
-        loop.exec();
-    s.loops.removeOne(&loop);
-    leave();
-
-    if (future.isFinished())
-        return state->failed ? Outcome::failure(Fault::Failed) : Outcome{};
+    if (!job->future.isFinished() && !s.closing) {
+        enter();
+        QEventLoop loop;
+        s.loops.append(&loop);
+        QFutureWatcher<void> watcher;
+        QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+        watcher.setFuture(job->future);
+        QElapsedTimer since, progress;
+        since.start();
+        progress.start();
+        qint64 lastCpu = -1;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (!s.cursor && since.hasExpired(kBusyCursorMs) && qApp) {
+                QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+                s.cursor = true;
+            }
+            if (overdue(limit, *job->state, since, &lastCpu, &progress)) {
+                late = true;
+                loop.quit();
+            }
+        });
+        poll.start(kPollMs);
+        if (!job->future.isFinished())
+            loop.exec();
+        s.loops.removeOne(&loop);
+        leave();
+    }
+    if (job->future.isFinished())
+        return job->state->failed ? Outcome::failure(Fault::Failed) : Outcome{};
     if (late)
-        markStuck(volume, future);
+        markStuck(job->volume, job->future);
     return Outcome::failure(late ? Fault::TimedOut : Fault::Closing);
 }
 

@@ -34,25 +34,62 @@ enum class Limit {
 };
 
 namespace detail {
-// Runs `job` on a worker for `place` and waits here; the job's value lands in its
-// closure. Fault::TimedOut when the place did not answer in time or is still stuck
-// from before (nothing is started then); Fault::Closing when the program closes
-// meanwhile.
-Outcome run(const QString &place, Limit limit, std::function<void()> job);
+struct Started;   // a job under way on a worker
+// Starts `job` on a worker for `place`; null (with *why) when the place is still
+// stuck from before, or the program is closing: nothing is started then.
+std::shared_ptr<Started> start(const QString &place, std::function<void()> job, Outcome *why);
+// Waits here for a started job. Fault::TimedOut when it did not answer in time (it
+// is left to finish on its own, and its volume is not read again until it does),
+// Fault::Closing when the program closes meanwhile.
+Outcome wait(const std::shared_ptr<Started> &job, Limit limit);
 }  // namespace detail
 
-// Runs `job` (any thread may run it; it must not touch widgets) for a file or
-// folder at `place` and returns its value, or why there is none.
+// A job started ahead (the slideshow's next picture), waited for when needed.
+template <class T>
+class Pending {
+public:
+    Pending() = default;
+    bool valid() const { return m_started != nullptr || !m_why.ok(); }
+    // The job's value, or why there is none; waits here for it (see run()).
+    Result<T> take()
+    {
+        if (!m_started)
+            return Result<T>::failure(m_why.ok() ? Outcome::failure(Fault::Failed) : m_why);
+        const Outcome why = detail::wait(std::exchange(m_started, nullptr), m_limit);
+        if (!why.ok())
+            return Result<T>::failure(why);
+        return Result<T>::of(std::move(*m_value));
+    }
+
+private:
+    template <class Job>
+    friend auto start(const QString &place, Limit limit, Job &&job) -> Pending<std::invoke_result_t<Job>>;
+    std::shared_ptr<detail::Started> m_started;
+    std::shared_ptr<T> m_value;
+    Outcome m_why;
+    Limit m_limit = Limit::Answer;
+};
+
+// Starts `job` (any thread may run it; it must not touch widgets) for a file or
+// folder at `place`; take() gives its value.
+template <class Job>
+auto start(const QString &place, Limit limit, Job &&job) -> Pending<std::invoke_result_t<Job>>
+{
+    using T = std::invoke_result_t<Job>;
+    Pending<T> p;
+    // The job may outlive its Pending (a stuck read): it owns what it writes to.
+    p.m_value = std::make_shared<T>();
+    p.m_limit = limit;
+    p.m_started = detail::start(place, [value = p.m_value, job = std::forward<Job>(job)]() mutable { *value = job(); },
+                                &p.m_why);
+    return p;
+}
+
+// Runs `job` for `place` on a worker and waits here for its value.
 template <class Job>
 auto run(const QString &place, Limit limit, Job &&job) -> Result<std::invoke_result_t<Job>>
 {
-    using T = std::invoke_result_t<Job>;
-    // The job may outlive this call (a stuck read): it owns what it writes to.
-    auto value = std::make_shared<T>();
-    const Outcome why = detail::run(place, limit, [value, job = std::forward<Job>(job)]() mutable { *value = job(); });
-    if (!why.ok())
-        return Result<T>::failure(why);
-    return Result<T>::of(std::move(*value));
+    return start(place, limit, std::forward<Job>(job)).take();
 }
 
 // The program is closing: every wait ends at once (with Fault::Closing) and no

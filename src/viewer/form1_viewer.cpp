@@ -27,23 +27,30 @@ void Form1::Command1_Click()
     Form2 &v = Forms::form2();
 
     // Loading fails here, before anything moves, whether the header or the pixels are bad.
-    auto pic = openPicture(fullPath(Module1::file_name));
+    const QString path = fullPath(Module1::file_name);
+    const Result<PicturePtr> opened = openPicture(path);
+    if (opened.outcome.fault == Fault::Closing)
+        return;
+    const PicturePtr &pic = opened.value;
     const float W = pic ? twips::toSingle(pic->sizeTwips().width()) : 0.f;
     const float H = pic ? twips::toSingle(pic->sizeTwips().height()) : 0.f;
     const bool reduced = H > 32760 || W > 32760;
     QImage shown;
     QSizeF reducedTwips;
     if (pic && W > 0 && H > 0) {
+        QSize target = pic->pixelSize();
         if (reduced) {
             // On a screen wider than 46800 twips the fit scale of a picture just
             // over the limit is above 1: the reduced display never enlarges.
             const double s = std::min(1.0, placement::fitScale(W, H));
             reducedTwips = QSizeF(twips::toSingle(W * s), twips::toSingle(H * s));
             // Only the reduced picture is decoded; the full one waits for a copy.
-            shown = pic->render(kit::pixelRect(QRectF(QPointF(), reducedTwips)).size());
-        } else {
-            shown = pic->render(pic->pixelSize());
+            target = kit::pixelRect(QRectF(QPointF(), reducedTwips)).size();
         }
+        const Result<QImage> decoded = renderPicture(pic, target, path);
+        if (decoded.outcome.fault == Fault::Closing)
+            return;
+        shown = decoded.value;
     }
     if (shown.isNull()) {
         messages::badFile(Module1::file_name);

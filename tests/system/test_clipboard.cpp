@@ -73,7 +73,7 @@ private slots:
     {
         QFETCH(QString, path);
         QFETCH(QStringList, formats);
-        const auto picture = openPicture(path);
+        const auto picture = openPictureHere(path, 15);
         QVERIFY(picture);
         QVERIFY(clipboard::putPictureFile(path, picture->format(), picture->pixelSize()));
         const QMimeData *data = onTheClipboard();

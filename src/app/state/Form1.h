@@ -13,6 +13,7 @@
 #include "kit/canvas.h"
 #include "kit/controls.h"
 #include "kit/filecontrols.h"
+#include "system/result.h"
 #include "kit/KitForm.h"
 
 #include <QAction>
@@ -116,7 +117,8 @@ public:
     void jyun_disp_Click();
     void Command4_Click();
     void Timer1_Timer();
-    bool disp_slide();   // false when the file cannot be shown
+    // Fault::Failed when the file cannot be shown; Fault::Closing when the program closes.
+    Outcome disp_slide();
     // "スライドショー　" + the interval in seconds as the shortest decimal + "sec".
     static QString intervalCaption(Integer ms);
 
