@@ -7,6 +7,7 @@
 #include "system/drives.h"
 #include "system/fonts.h"
 #include "system/screen.h"
+#include "system/storage.h"
 #include "system/twips.h"
 #include "viewer/Form2.h"
 
@@ -132,6 +133,9 @@ void Form1::createControls()
 
 void Form1::wire()
 {
+    // Closing the main window works at once, also while storage is waited for.
+    storage::allowWhileWaiting(this);
+    storage::allowWhileWaiting(owari);
     connect(owari, &QAction::triggered, this, &Form1::owari_Click);
     connect(ime_mon, &QAction::triggered, this, &Form1::ime_mon_Click);
     connect(ime_moff, &QAction::triggered, this, &Form1::ime_moff_Click);
@@ -212,6 +216,8 @@ void Form1::shutdown()
     if (m_shuttingDown)
         return;
     m_shuttingDown = true;
+    // Whatever storage is being waited for, the windows go now.
+    storage::close();
     Timer1->stop();
     Forms::unload1();
     Forms::unload2();

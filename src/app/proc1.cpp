@@ -9,14 +9,19 @@
 #include "system/fonts.h"
 #include "system/msgbox.h"
 #include "system/single_instance.h"
+#include "system/workers.h"
 
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 
 namespace pel {
 
 namespace {
+// How long the end waits for work still under way (a read-ahead, say).
+constexpr int kExitWaitMs = 500;
+
 // The windows place themselves, which a Wayland session does not allow: run
 // through XWayland there unless the user chose a platform.
 bool choosePlatform()
@@ -78,7 +83,14 @@ int Module1::proc1(int argc, char *argv[])
     main.Show();
     if (inStartFolder)
         pickStartFile(main, cmd);
-    return app.exec();
+    const int code = app.exec();
+    // A read stuck in a share that does not answer may never return, and nothing
+    // of ours may wait for it on the way out: end without the usual tidying up.
+    if (!workers::finish(kExitWaitMs)) {
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
+    return code;
 }
 
 }  // namespace pel

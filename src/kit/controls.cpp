@@ -291,24 +291,6 @@ void PictureBox::setPicture(std::shared_ptr<const PictureFile> file, const QImag
     update();
 }
 
-bool PictureBox::decode(QString *error)
-{
-    if (!m_file) {
-        m_cache = m_fixed;
-        return true;
-    }
-    const QSize target = m_mode == Mode::AutoSize ? m_file->pixelSize() : size();
-    if (!m_cache.isNull() && m_cache.size() == target)
-        return true;
-    if (target.isEmpty()) {
-        m_cache = QImage();
-        return true;
-    }
-    m_cache = m_file->render(target, error);
-    update();
-    return !m_cache.isNull();
-}
-
 void PictureBox::setImage(const QImage &img)
 {
     m_file.reset();
@@ -324,8 +306,12 @@ void PictureBox::applyTwips()
 
 void PictureBox::paintEvent(QPaintEvent *)
 {
-    if (m_file && m_cache.size() != (m_mode == Mode::AutoSize ? m_file->pixelSize() : size()))
-        decode();
+    // A metafile is drawn afresh at the size shown (from memory: nothing is read).
+    // A bitmap is never decoded here, where a file on a share that stopped answering
+    // would freeze the window: it comes decoded with the picture.
+    const QSize shown = m_mode == Mode::AutoSize && m_file ? m_file->pixelSize() : size();
+    if (m_file && m_file->isVector() && m_cache.size() != shown)
+        m_cache = m_file->render(shown);
     if (m_cache.isNull())
         return;
     QPainter p(this);

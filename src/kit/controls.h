@@ -138,12 +138,11 @@ public:
     PictureBox(Mode mode, QWidget *parent);
 
     // Holds the picture; AutoSize boxes take its natural size. A null file clears.
-    // Pixels are decoded when the box is painted, at the size it shows, unless a
-    // decoded image is handed over (decoded ahead, or decoded once and shared).
+    // A bitmap shows the pixels handed over (decoded off the user-interface thread),
+    // stretched to the box where it is another size; a metafile is drawn at the
+    // size shown.
     void setPicture(std::shared_ptr<const PictureFile> file, const QImage &decoded = QImage());
     std::shared_ptr<const PictureFile> picture() const { return m_file; }
-    // Decodes now at the size shown; false (with *error) when the pixels cannot be had.
-    bool decode(QString *error = nullptr);
     // A fixed image (the corner square's icon), drawn clipped at its own size.
     void setImage(const QImage &img);
     const QImage &shownImage() const { return m_cache; }

@@ -1,5 +1,7 @@
 #include "app/state/Module1.h"
 
+#include "system/storage.h"
+
 namespace pel {
 
 void Module1::reset()
@@ -10,6 +12,7 @@ void Module1::reset()
     ver_str.clear();
     frame_w = frame_h = 0;
     hscroll_flag = vscroll_flag = ime_flag = reduce_flag = 0;
+    storage::reset();
 }
 
 }  // namespace pel
