@@ -5,13 +5,13 @@
 #include "help/help_viewer.h"
 #include "slideshow/slide_readahead.h"
 #include "system/drives.h"
+#include "system/fsname.h"
 #include "system/fonts.h"
 #include "system/screen.h"
 #include "system/twips.h"
 #include "viewer/Form2.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QMenuBar>
 
 namespace pel {
@@ -83,7 +83,7 @@ void Form1::createControls()
     List1->setBackColor(kPaleCyan);
 
     // Each of the three lists starts where the program was started.
-    const QString start = QDir::currentPath();
+    const QString start = fsname::currentFolder();
     Drives::setCurrentFolder(start);
 
     Drive1 = new kit::DriveListBox(c);

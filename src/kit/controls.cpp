@@ -1,6 +1,7 @@
 #include "kit/controls.h"
 
 #include "picture/picture.h"
+#include "system/fsname.h"
 #include "system/twips.h"
 
 #include <QKeyEvent>
@@ -61,6 +62,8 @@ Label::Label(const QString &caption, QWidget *parent) : Twips<QLabel>(caption, p
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A label may show a file name, and "<i>c.bmp" is a name, not markup.
+    setTextFormat(Qt::PlainText);
 }
 
 void Label::setForeColor(const QColor &c)
@@ -82,12 +85,24 @@ public:
     using QAbstractListModel::beginRemoveRows;
     using QAbstractListModel::endRemoveRows;
     QStringList items;
+    std::vector<FileId> ids;
+    QStringList shown;   // empty while every name shows as it is
     int rowCount(const QModelIndex &parent) const override { return parent.isValid() ? 0 : int(items.size()); }
     QVariant data(const QModelIndex &idx, int role) const override
     {
         if (role == Qt::DisplayRole && idx.isValid() && idx.row() < items.size())
-            return items.at(idx.row());
+            return text(idx.row());
         return {};
+    }
+    QString text(int row) const { return shown.isEmpty() ? items.at(row) : shown.at(row); }
+    // After every change: one entry's look may depend on the others'.
+    void updateShown(bool notify)
+    {
+        shown = fsname::displayDistinct(items);
+        if (shown.constData() == items.constData() || shown == items)
+            shown.clear();
+        if (notify && !shown.isEmpty() && rowCount({}) > 0)
+            emit dataChanged(index(0), index(rowCount({}) - 1), {Qt::DisplayRole});
     }
 };
 
@@ -130,11 +145,14 @@ void ListBox::selectRow(int row)
 
 void ListBox::Clear() { setItems({}); }
 
-void ListBox::setItems(const QStringList &items)
+void ListBox::setItems(const QStringList &items, const std::vector<FileId> &ids)
 {
     m_codeChange = true;
     m_model->beginResetModel();
     m_model->items = items;
+    m_model->ids = ids;
+    m_model->ids.resize(size_t(items.size()));
+    m_model->updateShown(false);
     m_model->endResetModel();
     selectRow(-1);
     m_codeChange = false;
@@ -142,13 +160,17 @@ void ListBox::setItems(const QStringList &items)
 
 void ListBox::AddItem(const QString &s) { AddItem(s, int(m_model->items.size())); }
 
-void ListBox::AddItem(const QString &s, int index)
+void ListBox::AddItem(const QString &s, int index, FileId id)
 {
     index = std::clamp(index, 0, int(m_model->items.size()));
     m_codeChange = true;
     m_model->beginInsertRows(QModelIndex(), index, index);
     m_model->items.insert(index, s);
+    m_model->ids.insert(m_model->ids.begin() + index, id);
+    if (!m_model->shown.isEmpty())
+        m_model->shown.insert(index, s);
     m_model->endInsertRows();   // a selection after `index` moves down with its entry
+    m_model->updateShown(true);
     m_codeChange = false;
 }
 
@@ -160,7 +182,11 @@ void ListBox::RemoveItem(int index)
     m_codeChange = true;
     m_model->beginRemoveRows(QModelIndex(), index, index);
     m_model->items.removeAt(index);
+    m_model->ids.erase(m_model->ids.begin() + index);
+    if (!m_model->shown.isEmpty())
+        m_model->shown.removeAt(index);
     m_model->endRemoveRows();
+    m_model->updateShown(true);
     m_codeChange = false;
     if (wasSelected)
         selectRow(-1);   // Qt would move the selection to a neighbour
@@ -169,6 +195,16 @@ void ListBox::RemoveItem(int index)
 QString ListBox::List(int index) const
 {
     return (index >= 0 && index < m_model->items.size()) ? m_model->items.at(index) : QString();
+}
+
+QString ListBox::Shown(int index) const
+{
+    return (index >= 0 && index < m_model->items.size()) ? m_model->text(index) : QString();
+}
+
+FileId ListBox::ItemId(int index) const
+{
+    return (index >= 0 && index < m_model->items.size()) ? m_model->ids[size_t(index)] : FileId{};
 }
 
 int ListBox::ListCount() const { return int(m_model->items.size()); }

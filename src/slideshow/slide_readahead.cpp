@@ -1,9 +1,10 @@
 #include "slideshow/slide_readahead.h"
 
+#include "system/fsname.h"
 #include "system/pictures.h"
 #include "system/twips.h"
 
-#include <QFileInfo>
+#include <sys/stat.h>
 
 #include <system_error>
 
@@ -51,10 +52,11 @@ SlideReadAhead::Slide SlideReadAhead::prepare(const QString &path, QSizeF screen
 
 SlideReadAhead::Stamp SlideReadAhead::stampOf(const QString &path)
 {
-    const QFileInfo fi(path);
-    if (!fi.exists())
+    struct stat st;
+    if (::stat(fsname::encode(path).constData(), &st) != 0)
         return {};
-    return {fi.size(), fi.lastModified()};
+    const qint64 ms = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+    return {qint64(st.st_size), QDateTime::fromMSecsSinceEpoch(ms)};
 }
 
 void SlideReadAhead::start(const QString &path, QSizeF screen)

@@ -2,6 +2,8 @@
 // never replaces, with failures made real by races and by the layer's seam.
 #include "support/scripted_os.h"
 #include "system/file_ops.h"
+#include "system/fsname.h"
+#include "system/messages.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,7 +15,6 @@
 #include <unistd.h>
 
 using namespace pel;
-using fileops::Status;
 
 namespace {
 void write(const QString &path, const QByteArray &bytes)
@@ -29,7 +30,7 @@ QByteArray read(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-QString reason(int e) { return QString::fromLocal8Bit(std::strerror(e)); }
+QString reason(int e) { return messages::systemReason(e); }
 }  // namespace
 
 class TestFileOps : public QObject {
@@ -93,25 +94,27 @@ private slots:
     {
         const QString name = QStringLiteral("写真 1.jpg");
         write(at(name), "first");
-        fileops::Result r = fileops::moveToTrash(m_folder, name);
-        QVERIFY2(r.ok(), qPrintable(r.reason));
+        Result<QString> r = fileops::moveToTrash(m_folder, name);
+        QVERIFY2(r.ok(), qPrintable(messages::reason(r.outcome)));
         const QString trash = dataHome() + "/Trash";
-        QCOMPARE(r.trashedAs, trash + "/files/" + name);
-        QCOMPARE(read(r.trashedAs), QByteArray("first"));
+        QCOMPARE(r.value, trash + "/files/" + name);
+        QCOMPARE(read(r.value), QByteArray("first"));
         QVERIFY(!QFile::exists(at(name)));
         const QByteArray info = read(trash + "/info/" + name + ".trashinfo");
         QVERIFY2(info.startsWith("[Trash Info]\nPath=" + QFile::encodeName(m_folder).toPercentEncoding("/")
                                  + "/%E5%86%99%E7%9C%9F%201.jpg\nDeletionDate="),
                  info.constData());
 
-        // The same name again: a second copy, the first untouched.
+        // The same name again, also when its information file is made at once: a
+        // second copy with its own information, the first's untouched.
         write(at(name), "second");
         r = fileops::moveToTrash(m_folder, name);
         QVERIFY(r.ok());
-        QCOMPARE(r.trashedAs, trash + "/files/写真 1.2.jpg");
-        QCOMPARE(read(r.trashedAs), QByteArray("second"));
+        QCOMPARE(r.value, trash + "/files/写真 1.2.jpg");
+        QCOMPARE(read(r.value), QByteArray("second"));
         QCOMPARE(read(trash + "/files/" + name), QByteArray("first"));
-        QVERIFY(QFile::exists(trash + "/info/写真 1.2.jpg.trashinfo"));
+        QCOMPARE(read(trash + "/info/" + name + ".trashinfo"), info);
+        QVERIFY(read(trash + "/info/写真 1.2.jpg.trashinfo").startsWith(info.left(info.indexOf("DeletionDate"))));
     }
 
     void noTrashLeavesTheFileAndNothingBesideIt()
@@ -121,32 +124,31 @@ private slots:
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path() + "/plain/share"));
         write(at("a.jpg"), "keep");
         QDir::setCurrent(m_folder);   // the program stands in the folder it shows
-        fileops::Result r = fileops::moveToTrash(m_folder, "a.jpg");
-        QCOMPARE(r.status, Status::NoTrash);
-        QCOMPARE(r.reason, reason(ENOTDIR));
+        const Outcome r = fileops::moveToTrash(m_folder, "a.jpg").outcome;
+        QCOMPARE(r.fault, Fault::NoTrash);
+        QCOMPARE(messages::reason(r), reason(ENOTDIR));
         QCOMPARE(entries(), QStringList{"a.jpg"});   // no stand-in trash made in the folder
         QCOMPARE(read(at("a.jpg")), QByteArray("keep"));
 
-        r = fileops::remove(m_folder, "a.jpg");
-        QVERIFY(r.ok());
+        QVERIFY(fileops::remove(m_folder, "a.jpg").ok());
         QVERIFY(entries().isEmpty());
     }
 
     void deleteFailuresSayWhyAndKeepTheFile()
     {
-        QCOMPARE(fileops::moveToTrash(m_folder, "none.jpg").status, Status::Gone);
-        QCOMPARE(fileops::remove(m_folder, "none.jpg").status, Status::Gone);
-        QCOMPARE(fileops::moveToTrash(m_folder + "/gone", "a.jpg").status, Status::Gone);
+        QCOMPARE(fileops::moveToTrash(m_folder, "none.jpg").outcome.fault, Fault::Gone);
+        QCOMPARE(fileops::remove(m_folder, "none.jpg").fault, Fault::Gone);
+        QCOMPARE(fileops::moveToTrash(m_folder + "/gone", "a.jpg").outcome.fault, Fault::Gone);
 
         write(at("a.jpg"), "keep");
         m_os->faccessatScript = [](int, const char *, int, int) { errno = EROFS; return -1; };
-        fileops::Result r = fileops::moveToTrash(m_folder, "a.jpg");
-        QCOMPARE(r.status, Status::Failed);   // no use asking for a delete for good
-        QCOMPARE(r.reason, reason(EROFS));
+        Outcome r = fileops::moveToTrash(m_folder, "a.jpg").outcome;
+        QCOMPARE(r.fault, Fault::Failed);   // no use asking for a delete for good
+        QCOMPARE(messages::reason(r), reason(EROFS));
         m_os->unlinkatScript = [](int, const char *, int) { errno = EIO; return -1; };
         r = fileops::remove(m_folder, "a.jpg");
-        QCOMPARE(r.status, Status::Failed);
-        QCOMPARE(r.reason, reason(EIO));
+        QCOMPARE(r.fault, Fault::Failed);
+        QCOMPARE(messages::reason(r), reason(EIO));
         QCOMPARE(read(at("a.jpg")), QByteArray("keep"));
         QVERIFY(!QDir(dataHome() + "/Trash/files").exists() || QDir(dataHome() + "/Trash/files").isEmpty());
     }
@@ -159,8 +161,8 @@ private slots:
         QVERIFY(QDir(m_folder).mkdir("sub"));
         QVERIFY(QFile::link(at("nowhere"), at("dangling")));
         for (const char *taken : {".hidden.jpg", "notes.txt", "sub", "dangling", "a.jpg"}) {
-            const fileops::Result r = fileops::rename(m_folder, "a.jpg", QString::fromUtf8(taken));
-            QVERIFY2(r.status == Status::Taken, taken);
+            const Outcome r = fileops::rename(m_folder, "a.jpg", QString::fromUtf8(taken));
+            QVERIFY2(r.fault == Fault::Taken, taken);
         }
         QCOMPARE(read(at("a.jpg")), QByteArray("keep"));
         QCOMPARE(read(at(".hidden.jpg")), QByteArray("hidden"));
@@ -168,10 +170,10 @@ private slots:
         QVERIFY(QFileInfo(at("dangling")).isSymLink());
 
         const QString longest = QString(85, QChar(0x3042));   // 255 bytes
-        QCOMPARE(fileops::rename(m_folder, "a.jpg", longest + "a").status, Status::BadName);
+        QCOMPARE(fileops::rename(m_folder, "a.jpg", longest + "a").fault, Fault::BadName);
         QVERIFY(fileops::rename(m_folder, "a.jpg", longest).ok());
         QCOMPARE(read(at(longest)), QByteArray("keep"));
-        QCOMPARE(fileops::rename(m_folder, "a.jpg", "b.jpg").status, Status::Gone);
+        QCOMPARE(fileops::rename(m_folder, "a.jpg", "b.jpg").fault, Fault::Gone);
     }
 
     void aNameTakenMeanwhileIsNotReplaced()
@@ -182,7 +184,7 @@ private slots:
             write(at("b.jpg"), "theirs");
             return ::renameat2(fd1, a, fd2, b, flags);
         };
-        QCOMPARE(fileops::rename(m_folder, "a.jpg", "b.jpg").status, Status::Taken);
+        QCOMPARE(fileops::rename(m_folder, "a.jpg", "b.jpg").fault, Fault::Taken);
         QCOMPARE(read(at("a.jpg")), QByteArray("mine"));
         QCOMPARE(read(at("b.jpg")), QByteArray("theirs"));
     }
@@ -206,15 +208,14 @@ private slots:
             write(at("c.jpg"), "theirs");
             return ::linkat(fd1, a, fd2, b, 0);
         };
-        QCOMPARE(fileops::rename(m_folder, "b.jpg", "c.jpg").status, Status::Taken);
+        QCOMPARE(fileops::rename(m_folder, "b.jpg", "c.jpg").fault, Fault::Taken);
         QCOMPARE(read(at("b.jpg")), QByteArray("mine"));
         QCOMPARE(read(at("c.jpg")), QByteArray("theirs"));
 
-        // No hard links either: refused, with the volume's first answer.
+        // No hard links either (a FUSE FAT volume): refused as a volume that cannot
+        // rename safely, not as an invalid argument.
         m_os->linkatScript = [](int, const char *, int, const char *, int) { errno = EPERM; return -1; };
-        const fileops::Result r = fileops::rename(m_folder, "b.jpg", "d.jpg");
-        QCOMPARE(r.status, Status::Failed);
-        QCOMPARE(r.reason, reason(EINVAL));
+        QCOMPARE(fileops::rename(m_folder, "b.jpg", "d.jpg").fault, Fault::Unsupported);
         QCOMPARE(entries(), (QStringList{"b.jpg", "c.jpg"}));
         QVERIFY(renames >= 3);
         QCOMPARE(plain, 0);
@@ -228,14 +229,14 @@ private slots:
 
         ignoreCase();
         // Plain RENAME_NOREPLACE would see "img.jpg" as taken by the file itself.
-        const fileops::Result r = fileops::rename(m_folder, "Img.jpg", "img.jpg");
-        QVERIFY2(r.ok(), qPrintable(r.reason));
+        const Outcome r = fileops::rename(m_folder, "Img.jpg", "img.jpg");
+        QVERIFY2(r.ok(), qPrintable(messages::reason(r)));
         QCOMPARE(entries(), QStringList{"img.jpg"});   // no temporary name left behind
         QCOMPARE(read(at("img.jpg")), QByteArray("photo"));
 
         // Another file whose name differs only in case is still another file.
         write(at("OTHER.JPG"), "other");
-        QCOMPARE(fileops::rename(m_folder, "img.jpg", "other.jpg").status, Status::Taken);
+        QCOMPARE(fileops::rename(m_folder, "img.jpg", "other.jpg").fault, Fault::Taken);
         QCOMPARE(entries(), (QStringList{"OTHER.JPG", "img.jpg"}));
     }
 };
