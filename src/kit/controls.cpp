@@ -4,7 +4,9 @@
 #include "system/fsname.h"
 #include "system/twips.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -20,10 +22,66 @@ QRect pixelRect(const QRectF &tw)
 
 // ---- CommandButton ---------------------------------------------------------
 
+namespace {
+// Enter as the whole application sees it. A held Enter may arrive at a button it
+// was not pressed on (Enter in a text box moves the focus to the button), as
+// presses without releases or as X11's release and press pairs with one time
+// stamp, which Qt does not always mark as auto-repeat. A press of Enter with no
+// release since the last press, or paired so with its release, is a repeat.
+class EnterKeys : public QObject {
+public:
+    static EnterKeys &instance()
+    {
+        static EnterKeys *keys = [] {
+            auto *k = new EnterKeys(QCoreApplication::instance());
+            QCoreApplication::instance()->installEventFilter(k);
+            return k;
+        }();
+        return *keys;
+    }
+    bool isRepeat(const QKeyEvent *e) const { return e == m_last ? m_repeat : e->isAutoRepeat(); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *e) override
+    {
+        if (e->type() != QEvent::KeyPress && e->type() != QEvent::KeyRelease)
+            return false;
+        auto *ke = static_cast<QKeyEvent *>(e);
+        auto *w = qobject_cast<QWidget *>(watched);
+        if (!w || (ke->key() != Qt::Key_Return && ke->key() != Qt::Key_Enter))
+            return false;
+        // The same event on its way up to the parents of the widget it came to.
+        if (e == m_last && e->type() == m_lastType && m_receiver && w->isAncestorOf(m_receiver))
+            return false;
+        m_last = e;
+        m_lastType = e->type();
+        m_receiver = w;
+        if (e->type() == QEvent::KeyPress) {
+            m_repeat = ke->isAutoRepeat() || m_down || (ke->timestamp() != 0 && ke->timestamp() == m_releaseTime);
+            m_down = true;
+        } else if (!ke->isAutoRepeat()) {
+            m_down = false;
+            m_releaseTime = ke->timestamp();
+        }
+        return false;
+    }
+
+private:
+    using QObject::QObject;
+    const QEvent *m_last = nullptr;
+    QEvent::Type m_lastType = QEvent::None;
+    QPointer<QWidget> m_receiver;
+    bool m_repeat = false;
+    bool m_down = false;   // pressed, not released since
+    quint64 m_releaseTime = 0;
+};
+}  // namespace
+
 CommandButton::CommandButton(const QString &caption, QWidget *parent) : Twips<QPushButton>(caption, parent)
 {
     setAutoDefault(false);
     setFocusPolicy(Qt::StrongFocus);
+    EnterKeys::instance();   // from now on, before any Enter comes
 }
 
 void CommandButton::setFaceColor(const QColor &c)
@@ -48,9 +106,10 @@ void CommandButton::focusInEvent(QFocusEvent *e)
 
 void CommandButton::keyPressEvent(QKeyEvent *e)
 {
-    if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && !e->isAutoRepeat()) {
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
         e->accept();
-        click();
+        if (!EnterKeys::instance().isRepeat(e))   // a held Enter presses once, where it was pressed
+            click();
         return;
     }
     QPushButton::keyPressEvent(e);
