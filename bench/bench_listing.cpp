@@ -53,7 +53,7 @@ void BM_ScanAndSort(benchmark::State &state)
     const QString path = folder().dir.path();
     int listed = 0;
     for (auto _ : state) {
-        const pel::ScanResult r = pel::scanFolder(path, pattern);
+        const pel::ScanResult r = pel::scanFolder(path, pattern).value;
         listed = int(r.names.size());
         benchmark::DoNotOptimize(r.names.data());
     }

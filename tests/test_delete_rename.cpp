@@ -3,11 +3,16 @@
 #include "fileops/Form5.h"
 #include "support/windows.h"
 #include "system/file_ops.h"
+#include "system/fsname.h"
 #include "system/ime.h"
 
 #include <QGuiApplication>
+#include <QMessageBox>
+#include <QProcess>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <dirent.h>
 
 using namespace pel;
 using namespace pel::test;
@@ -17,6 +22,21 @@ QByteArray read(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// The entries of a folder as bytes (Qt's own listing would lose the names that
+// are not UTF-8).
+QList<QByteArray> entriesOf(const QString &folder)
+{
+    QList<QByteArray> names;
+    if (DIR *d = ::opendir(QFile::encodeName(folder).constData())) {
+        while (const dirent *e = ::readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                names << QByteArray(e->d_name);
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 }  // namespace
 
@@ -28,6 +48,38 @@ class TestDeleteRename : public QObject {
     int m_modals = 0;
 
     QString at(const QString &name) const { return fx.folder() + '/' + name; }
+    QByteArray rawAt(const QByteArray &name) const { return QFile::encodeName(fx.folder()) + '/' + name; }
+    QByteArray readRaw(const QByteArray &path) const
+    {
+        QFile f;
+        FILE *file = std::fopen(path.constData(), "rb");
+        if (!file || !f.open(file, QIODevice::ReadOnly, QFile::AutoCloseHandle))
+            return "<missing>";
+        return f.readAll();
+    }
+    // A picture under a name of any bytes, in the folder shown, the list read again.
+    QByteArray placePicture(const QByteArray &name, QColor fill)
+    {
+        makePicture(at("placing.bmp"), 8, 6, "BMP", fill);
+        if (::rename(QFile::encodeName(at("placing.bmp")).constData(), rawAt(name).constData()) != 0)
+            qWarning("could not place %s", name.constData());
+        f->File1->Refresh();
+        f->disp_data1();
+        return readRaw(rawAt(name));
+    }
+    QStringList shownEntries() const
+    {
+        QStringList texts;
+        for (int i = 0; i < f->List1->ListCount(); ++i)
+            texts << f->List1->Shown(i);
+        return texts;
+    }
+    void sendEnter(QWidget *to, QEvent::Type type, bool marked, quint64 time)
+    {
+        QKeyEvent e(type, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"), marked);
+        e.setTimestamp(time);
+        QApplication::sendEvent(to, &e);
+    }
     QString trashed(const QString &name) const { return m_home.path() + "/share/Trash/files/" + name; }
     QStringList listed() const
     {
@@ -70,8 +122,8 @@ private slots:
     void init()
     {
         QDir d(fx.folder());
-        for (const QString &n : d.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
-            QFileInfo(d.filePath(n)).isDir() ? QDir(d.filePath(n)).removeRecursively() : d.remove(n);
+        // Names of any bytes too.
+        QProcess::execute(QStringLiteral("find"), {fx.folder(), "-mindepth", "1", "-delete"});
         QDir(m_home.path() + "/share").removeRecursively();
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path() + "/share"));
         for (const char *n : {"a.bmp", "b.bmp", "d1.bmp", "IMG.bmp", "r1.bmp"})
@@ -357,6 +409,200 @@ private slots:
         QVERIFY(!Forms::isLoaded5());
         QCOMPARE(listed(), (QStringList{"a.bmp", "b.bmp", "IMG.bmp", "r1.bmp"}));
         QVERIFY(!QFile::exists(at("d2.bmp")));
+    }
+
+    // Two names that Qt would read alike: the one picked is the one acted on.
+    void twinNamesActOnThePickedFile_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::newRow("delete") << int(Qt::Key_D);
+        QTest::newRow("rename") << int(Qt::Key_R);
+    }
+    void twinNamesActOnThePickedFile()
+    {
+        QFETCH(int, key);
+        const QByteArray raw("x\xff.bmp"), twin("x\xef\xbf\xbd.bmp");
+        const QByteArray rawBytes = placePicture(raw, Qt::red);
+        const QByteArray twinBytes = placePicture(twin, Qt::green);
+        QVERIFY(rawBytes != twinBytes);
+        QVERIFY(fx.pick(fsname::decode(raw)));
+        fx.answer = [](const MsgBoxShown &b) { return (b.buttons & 7) == vbYesNo ? vbYes : vbOK; };
+        fx.modal = [&](kit::KitForm *w) {
+            auto *dialog = qobject_cast<Form5 *>(w);
+            QVERIFY(dialog);
+            dialog->Text1->setText("y.bmp");
+            dialog->Command1->click();
+        };
+        press(Qt::Key(key));
+        QCOMPARE(readRaw(rawAt(twin)), twinBytes);
+        QCOMPARE(readRaw(rawAt(raw)), QByteArray("<missing>"));
+        if (key == Qt::Key_R) {
+            QCOMPARE(read(at("y.bmp")), rawBytes);
+            return;
+        }
+        const QString trash = m_home.path() + "/share/Trash";
+        QCOMPARE(readRaw(QFile::encodeName(trash + "/files/") + raw), rawBytes);
+        QCOMPARE(entriesOf(trash + "/info"), QList<QByteArray>{raw + ".trashinfo"});
+        QVERIFY(readRaw(QFile::encodeName(trash + "/info/") + raw + ".trashinfo").contains("/x%FF.bmp\n"));
+    }
+
+    void namesThatAreNotUtf8ReadAsHexAndShow()
+    {
+        const QByteArray raw("x\xff.bmp");
+        placePicture(raw, Qt::red);
+        placePicture("x\\xFF.bmp", Qt::blue);   // a name of UTF-8 that reads the same
+        const QStringList shown = shownEntries();
+        QCOMPARE(QSet<QString>(shown.begin(), shown.end()).size(), shown.size());
+        QVERIFY(shown.contains("x\\xFF.bmp"));
+        QVERIFY(shown.contains("x\\xFF.bmp (2)"));
+        const int rawRow = int(listed().indexOf(fsname::decode(raw)));
+        QCOMPARE(f->List1->Shown(rawRow), QStringLiteral("x\\xFF.bmp (2)"));
+
+        // The preview and the viewer show the file picked.
+        QVERIFY(fx.pick(fsname::decode(raw)));
+        const QImage preview = f->canvas->painted().last().image;
+        QCOMPARE(preview.pixelColor(preview.width() - 1, preview.height() - 1), QColor(Qt::red));
+        f->Command1->click();
+        Form2 &viewer = Forms::form2();
+        QCOMPARE(viewer.Caption(), QStringLiteral("x\\xFF.bmp (2)"));
+        const QImage shownImage = viewer.Picture1->shownImage();
+        QCOMPARE(shownImage.pixelColor(shownImage.width() - 1, shownImage.height() - 1), QColor(Qt::red));
+        f->Command3->click();
+
+        // The questions and the rename dialog read as the list; an unchanged name is taken.
+        rename(fsname::decode(raw), [&](Form5 &w) {
+            QCOMPARE(w.Label1->text(), QStringLiteral("x\\xFF.bmp (2)"));
+            QCOMPARE(w.Text1->text(), QStringLiteral("x\\xFF.bmp (2)"));
+            w.Command1->click();
+            QCOMPARE(fx.shown().last().prompt, QStringLiteral("同一ファイル名が存在します"));
+            w.Command2->click();
+        });
+        QCOMPARE(fx.shown().first().prompt, QStringLiteral("x\\xFF.bmp (2)\r\n\r\nの名前を変更しますか？"));
+
+        // A folder so named opens in the folder list, and its pictures show.
+        QCOMPARE(::mkdir(rawAt("d\xff").constData(), 0755), 0);
+        makePicture(at("in.bmp"), 8, 6, "BMP", Qt::green);
+        QCOMPARE(::rename(QFile::encodeName(at("in.bmp")).constData(), rawAt("d\xff/in.bmp").constData()), 0);
+        f->Dir1->setPath(QStringLiteral("/"));
+        f->Dir1->setPath(fx.folder());   // read again, with the new folder
+        QList<QListWidgetItem *> items = f->Dir1->findItems("d\\xFF", Qt::MatchEndsWith);
+        QCOMPARE(items.size(), 1);
+        f->Dir1->setCurrentItem(items.first());
+        QTest::keyClick(f->Dir1, Qt::Key_Return);
+        QCOMPARE(f->File1->Path(), fx.folder() + '/' + fsname::decode("d\xff"));
+        QCOMPARE(listed(), QStringList{"in.bmp"});
+        QVERIFY(fx.pick("in.bmp"));
+        const QImage inside = f->canvas->painted().last().image;
+        QCOMPARE(inside.pixelColor(inside.width() - 1, inside.height() - 1), QColor(Qt::green));
+    }
+
+    // A folder or another file in place of the one listed: said so, nothing touched.
+    void whatIsThereNowIsNotWhatWasListed_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("folder");
+        QTest::newRow("delete, a folder") << int(Qt::Key_D) << true;
+        QTest::newRow("delete, another file") << int(Qt::Key_D) << false;
+        QTest::newRow("rename, a folder") << int(Qt::Key_R) << true;
+        QTest::newRow("rename, another file") << int(Qt::Key_R) << false;
+    }
+    void whatIsThereNowIsNotWhatWasListed()
+    {
+        QFETCH(int, key);
+        QFETCH(bool, folder);
+        QVERIFY(fx.pick("a.bmp"));
+        writeText(at("other.bmp"), "another");
+        QVERIFY(QFile::remove(at("a.bmp")));
+        if (folder) {
+            QVERIFY(QDir(fx.folder()).mkpath("a.bmp/pictures"));
+            writeText(at("a.bmp/pictures/p.bmp"), "inside");
+        } else {
+            QVERIFY(QFile::rename(at("other.bmp"), at("a.bmp")));
+        }
+        fx.answer = [](const MsgBoxShown &b) { return (b.buttons & 7) == vbYesNo ? vbYes : vbOK; };
+        fx.modal = [&](kit::KitForm *w) {
+            auto *dialog = qobject_cast<Form5 *>(w);
+            QVERIFY(dialog);
+            dialog->Text1->setText("z.bmp");
+            dialog->Command1->click();
+        };
+        press(Qt::Key(key));
+        fx.settle();
+        QVERIFY(fx.shown().last().prompt.startsWith("a.bmp\r\n\r\n"));
+        QVERIFY(fx.shown().last().prompt.contains("変わっています"));
+        QVERIFY(!Forms::isLoaded5());
+        QCOMPARE(listed().first(), QStringLiteral("a.bmp"));   // the entry stays
+        if (folder)
+            QCOMPARE(read(at("a.bmp/pictures/p.bmp")), QByteArray("inside"));
+        else
+            QCOMPARE(read(at("a.bmp")), QByteArray("another"));
+        QVERIFY(!QFile::exists(at("z.bmp")));
+        QVERIFY(!QFileInfo::exists(m_home.path() + "/share/Trash/files/a.bmp"));
+    }
+
+    void namesAreNeverMarkup()
+    {
+        writeText(at("<i>c.bmp"), "x");
+        f->File1->Refresh();
+        f->disp_data1();
+        rename("<i>c.bmp", [](Form5 &w) {
+            QCOMPARE(w.Label1->textFormat(), Qt::PlainText);
+            QCOMPARE(w.Label1->text(), QStringLiteral("<i>c.bmp"));
+            w.Command2->click();
+        });
+        for (QLabel *label : {static_cast<QLabel *>(f->Label1), static_cast<QLabel *>(f->Label3)})
+            QCOMPARE(label->textFormat(), Qt::PlainText);   // every label of the kit
+        // The real message box, as the program shows it.
+        Qt::TextFormat format = Qt::AutoText;
+        QString text;
+        QTimer::singleShot(0, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            format = box->textFormat();
+            text = box->text();
+            box->done(QMessageBox::No);
+        });
+        Os plain;
+        plain.messageBox({QStringLiteral("<i>c.bmp\r\n\r\nを削除しますか？"), vbYesNo + vbQuestion, "t"});
+        QCOMPARE(format, Qt::PlainText);
+        QCOMPARE(text, QStringLiteral("<i>c.bmp\n\nを削除しますか？"));
+    }
+
+    void aHeldEnterInTheRenameBoxRenamesNothing()
+    {
+        rename("b.bmp", [&](Form5 &w) {
+            QVERIFY(QTest::qWaitForWindowActive(&w));
+            w.Text1->setText("held.bmp");
+            sendEnter(w.Text1, QEvent::KeyPress, false, 1000);
+            QCOMPARE(QApplication::focusWidget(), w.Command1);
+            sendEnter(w.Command1, QEvent::KeyPress, false, 1500);   // held: no release since
+            sendEnter(w.Command1, QEvent::KeyPress, true, 1530);    // marked by Qt
+            sendEnter(w.Command1, QEvent::KeyRelease, false, 1560); // X11's pair, unmarked
+            sendEnter(w.Command1, QEvent::KeyPress, false, 1560);
+            QVERIFY(Forms::isLoaded5());
+            QVERIFY(QFile::exists(at("b.bmp")) && !QFile::exists(at("held.bmp")));
+            sendEnter(w.Command1, QEvent::KeyRelease, false, 1600);
+            sendEnter(w.Command1, QEvent::KeyPress, false, 2400);   // let go, pressed again
+        });
+        QVERIFY(QFile::exists(at("held.bmp")) && !QFile::exists(at("b.bmp")));
+    }
+
+    void theDialogFindsItsEntryWhereverItMoved()
+    {
+        rename("r1.bmp", [&](Form5 &w) {
+            f->List1->RemoveItem(0);   // the list changed under the dialog
+            w.Text1->setText("r2.bmp");
+            w.Command1->click();
+        });
+        QCOMPARE(listed(), (QStringList{"b.bmp", "d1.bmp", "IMG.bmp", "r2.bmp"}));
+        // Its entry gone from the list: the folder is read again.
+        rename("b.bmp", [&](Form5 &w) {
+            f->List1->Clear();
+            w.Text1->setText("c.bmp");
+            w.Command1->click();
+        });
+        QCOMPARE(listed(), (QStringList{"a.bmp", "c.bmp", "d1.bmp", "IMG.bmp", "r2.bmp"}));
+        QVERIFY(QFile::exists(at("c.bmp")));
     }
 };
 

@@ -5,6 +5,7 @@
 #include "help/help_viewer.h"
 #include "slideshow/slide_readahead.h"
 #include "system/drives.h"
+#include "system/fsname.h"
 #include "system/fonts.h"
 #include "system/screen.h"
 #include "system/storage.h"
@@ -12,7 +13,6 @@
 #include "viewer/Form2.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QMenuBar>
 
 namespace pel {
@@ -84,7 +84,7 @@ void Form1::createControls()
     List1->setBackColor(kPaleCyan);
 
     // Each of the three lists starts where the program was started.
-    const QString start = QDir::currentPath();
+    const QString start = fsname::currentFolder();
     Drives::setCurrentFolder(start);
 
     Drive1 = new kit::DriveListBox(c);

@@ -3,11 +3,11 @@
 #include "app/state/Form1.h"
 #include "app/version.h"
 #include "system/drives.h"
+#include "system/fsname.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace pel {
 namespace {
@@ -31,32 +31,35 @@ CommandLine misuse(const QString &what)
 CommandLine unusable(const QString &path, const QString &why)
 {
     CommandLine c;
-    c.message = QStringLiteral("pelorinax: %1: %2; starting in the current folder").arg(path, why);
+    c.message = QStringLiteral("pelorinax: %1: %2; starting in the current folder").arg(fsname::display(path), why);
     return c;
 }
 
 CommandLine startWith(const QString &path)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
+    const QByteArray bytes = fsname::encode(path);
+    struct stat st;
+    if (::stat(bytes.constData(), &st) != 0)
         return unusable(path, QStringLiteral("no such file or folder"));
-    if (info.isDir()) {
-        if (!Drives::isReadable(info.absoluteFilePath()))
+    const QString absolute = fsname::absolute(path);
+    if (S_ISDIR(st.st_mode)) {
+        if (!Drives::isReadable(absolute))
             return unusable(path, QStringLiteral("the folder cannot be read"));
         CommandLine c;
-        c.startFolder = info.canonicalFilePath();
+        c.startFolder = fsname::canonical(absolute);
         return c;
     }
-    if (!info.isFile())
+    if (!S_ISREG(st.st_mode))
         return unusable(path, QStringLiteral("not a folder or a picture file"));
     // The folder as the user named it (a link to a picture elsewhere is listed
     // under its own name, in the folder it sits in).
-    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
-    if (!info.isReadable() || folder.isEmpty() || !Drives::isReadable(folder))
+    const qsizetype slash = absolute.lastIndexOf(QLatin1Char('/'));
+    const QString folder = fsname::canonical(slash > 0 ? absolute.left(slash) : QStringLiteral("/"));
+    if (::access(bytes.constData(), R_OK) != 0 || folder.isEmpty() || !Drives::isReadable(folder))
         return unusable(path, QStringLiteral("the file cannot be read"));
     CommandLine c;
     c.startFolder = folder;
-    c.pickName = info.fileName();
+    c.pickName = absolute.mid(slash + 1);
     return c;
 }
 
@@ -66,7 +69,7 @@ QStringList CommandLine::arguments(int argc, char *argv[])
 {
     QStringList args;
     for (int i = 1; i < argc; ++i)
-        args << QFile::decodeName(argv[i]);
+        args << fsname::decode(QByteArray(argv[i]));
     return args;
 }
 
@@ -138,10 +141,10 @@ bool enterStartFolder(const CommandLine &cmd)
 {
     if (cmd.startFolder.isEmpty())
         return true;
-    if (QDir::setCurrent(cmd.startFolder))
+    if (fsname::setCurrentFolder(cmd.startFolder))
         return true;
     printLine(stderr, QStringLiteral("pelorinax: %1: the folder cannot be entered; starting in the current folder")
-                          .arg(cmd.startFolder));
+                          .arg(fsname::display(cmd.startFolder)));
     return false;
 }
 
@@ -158,7 +161,7 @@ bool pickStartFile(Form1 &main, const CommandLine &cmd)
         }
     }
     printLine(stderr, QStringLiteral("pelorinax: %1 is not among the pictures listed in %2; nothing is picked")
-                          .arg(cmd.pickName, main.File1->Path()));
+                          .arg(fsname::display(cmd.pickName), fsname::display(main.File1->Path())));
     return false;
 }
 

@@ -13,7 +13,7 @@ const QColor kWhite(255, 255, 255);
 
 void Form1::disp_data1()
 {
-    List1->setItems(File1->names());
+    List1->setItems(File1->names(), File1->ids());
 }
 
 void Form1::Dir1_Change()
@@ -29,9 +29,8 @@ void Form1::Drive1_Change()
 {
     if (Module1::slide_flag == 1)
         return;
-    QString folder;
-    if (Drives::makeCurrent(Drive1->Drive(), &folder)) {
-        Dir1->setPath(folder);   // runs Dir1_Change when the folder differs
+    if (const Result<QString> folder = Drives::makeCurrent(Drive1->Drive()); folder.ok()) {
+        Dir1->setPath(folder.value);   // runs Dir1_Change when the folder differs
         File1->setPath(Dir1->Path());
         disp_data1();
         return;
@@ -43,13 +42,14 @@ void Form1::Drive1_Change()
         // showing the message each time. End once, on the first volume that can
         // be read.
         for (const Volume &v : Drives::volumes()) {
-            QString readable;
-            if (v.root != Drive1->Drive() && Drives::makeCurrent(v.root, &readable)) {
+            if (v.root == Drive1->Drive())
+                continue;
+            if (const Result<QString> readable = Drives::makeCurrent(v.root); readable.ok()) {
                 {
                     const QSignalBlocker block(Drive1);
                     Drive1->setDrive(v.root);
                 }
-                Dir1->setPath(readable);
+                Dir1->setPath(readable.value);
                 File1->setPath(Dir1->Path());
                 disp_data1();
                 return;

@@ -5,6 +5,7 @@
 #include "app/state/Module1.h"
 #include "system/file_ops.h"
 #include "system/fonts.h"
+#include "system/messages.h"
 #include "system/ime.h"
 #include "system/msgbox.h"
 #include "system/screen.h"
@@ -13,7 +14,6 @@
 namespace pel {
 namespace {
 const QString kTitle = QStringLiteral("ファイル名変更");
-const QString kCrLf = QStringLiteral("\r\n");
 }  // namespace
 
 Form5::Form5() : kit::KitForm(kit::Border::FixedTool)
@@ -70,11 +70,24 @@ void Form5::Form_Load()
     }
 }
 
-void Form5::setEntry(const QString &folder, int index, const QString &name)
+void Form5::setEntry(const QString &folder, int index, const QString &name, FileId id)
 {
     m_folder = folder;
     m_index = index;
     m_name = name;
+    m_id = id;
+}
+
+int Form5::entryIndex() const
+{
+    const kit::ListBox *list = Forms::form1().List1;
+    auto isEntry = [&](int i) { return list->List(i) == m_name && list->ItemId(i) == m_id; };
+    if (isEntry(m_index))
+        return m_index;
+    for (int i = 0; i < list->ListCount(); ++i)
+        if (isEntry(i))
+            return i;
+    return -1;
 }
 
 void Form5::Text1_KeyDown(int keyCode, int)
@@ -85,52 +98,35 @@ void Form5::Text1_KeyDown(int keyCode, int)
 
 void Form5::Command1_Click()
 {
+    // Taken as typed; compared with each entry as the list shows it.
     const QString newName = Text1->Text();
     Form1 &main = Forms::form1();
     for (int i = 0; i < main.List1->ListCount(); ++i) {
-        if (main.List1->List(i) == newName) {
+        if (main.List1->Shown(i) == newName) {
             MsgBox(QStringLiteral("同一ファイル名が存在します"), vbOKOnly);
             Text1->setFocus(Qt::OtherFocusReason);
             return;
         }
     }
 
-    const fileops::Result r = fileops::rename(m_folder, m_name, newName);
+    const Outcome r = fileops::rename(m_folder, m_name, newName, m_id);
     if (!r.ok()) {
-        using fileops::Status;
-        if (r.status == Status::Gone) {
+        messages::renameFailed(Label1->text(), newName, r);
+        if (r.fault == Fault::Gone) {
             // Nothing left to rename: the entry goes, so the list says what the disk holds.
-            MsgBox(m_name + kCrLf + kCrLf + QStringLiteral("が見つかりません。削除されたか、名前が変わっています。"),
-                   vbExclamation, kTitle);
-            const int k = main.List1->List(m_index) == m_name ? m_index : -1;
-            if (k >= 0)
-                main.List1->RemoveItem(k);
+            main.List1->RemoveItem(entryIndex());
             Forms::unload5();
-            return;
+        } else if (r.fault == Fault::Changed) {
+            Forms::unload5();   // no new name can help; the entry stays as it was
+        } else {
+            Text1->setFocus(Qt::OtherFocusReason);
         }
-        QString text;
-        if (r.status == Status::Taken)
-            text = newName + kCrLf + kCrLf
-                   + QStringLiteral("という名前のファイルかフォルダがすでにあります（一覧に出ないものも含みます）。");
-        else if (r.status == Status::BadName)
-            text = newName + kCrLf + kCrLf + QStringLiteral("この名前は使えません。") + kCrLf + r.reason;
-        else
-            text = m_name + kCrLf + kCrLf + QStringLiteral("の名前を変更できませんでした。") + kCrLf + r.reason;
-        MsgBox(text, r.status == Status::Failed ? vbCritical : vbExclamation, kTitle);
-        Text1->setFocus(Qt::OtherFocusReason);
         return;
     }
 
     // In place of the old entry, which the modal dialog kept where it was.
-    int k = m_index;
-    if (main.List1->List(k) != m_name) {
-        k = -1;
-        for (int i = 0; i < main.List1->ListCount() && k < 0; ++i)
-            if (main.List1->List(i) == m_name)
-                k = i;
-    }
-    if (k >= 0) {
-        main.List1->AddItem(newName, k);
+    if (const int k = entryIndex(); k >= 0) {
+        main.List1->AddItem(newName, k, m_id);
         main.List1->RemoveItem(k + 1);
     } else {
         main.File1->Refresh();   // the list changed under the dialog: read the folder again

@@ -18,8 +18,9 @@ public:
     kit::CommandButton *Command2;   // "キャンセル"
 
     // The entry the rename was confirmed for: its folder, its index in the main
-    // window's file list and its name. The dialog acts on it and nothing else.
-    void setEntry(const QString &folder, int index, const QString &name);
+    // window's file list, its exact name and what it was when listed. The dialog
+    // acts on it and nothing else.
+    void setEntry(const QString &folder, int index, const QString &name, FileId id);
 
     void Text1_KeyDown(int keyCode, int shift);
     void Command1_Click();
@@ -30,6 +31,9 @@ private:
     QString m_folder;
     int m_index = -1;
     QString m_name;
+    FileId m_id;
+    // The entry's index in the main window's list now (-1 when it is gone).
+    int entryIndex() const;
 };
 
 }  // namespace pel

@@ -6,13 +6,12 @@
 #include "app/state/Module1.h"
 #include "fileops/Form5.h"
 #include "system/file_ops.h"
+#include "system/messages.h"
 #include "system/msgbox.h"
 
 namespace pel {
 namespace {
 const QString kCrLf = QStringLiteral("\r\n");
-const QString kDeleteTitle = QStringLiteral("ファイル削除");
-const QString kRenameTitle = QStringLiteral("ファイル名変更");
 }  // namespace
 
 void Form1::List1_FileKeys(kit::KeyDown &key)
@@ -40,34 +39,29 @@ void Form1::List1_Delete(int keyCode)
     const QString name = List1->List(index);
     if (name.isEmpty() || keyCode != 68)
         return;
+    const QString shown = List1->Shown(index);
+    const FileId id = List1->ItemId(index);
     const QString folder = File1->Path();
-    if (MsgBox(name + kCrLf + kCrLf + QStringLiteral("を削除しますか？"), vbYesNo + vbQuestion, kDeleteTitle) != vbYes)
+    if (MsgBox(shown + kCrLf + kCrLf + QStringLiteral("を削除しますか？"), vbYesNo + vbQuestion,
+               messages::deleteTitle())
+        != vbYes)
         return;
 
     // The entry named in the question goes first; it comes back if the file stays.
     List1->RemoveItem(index);
-    using fileops::Status;
-    fileops::Result r = fileops::moveToTrash(folder, name);
-    if (r.status == Status::NoTrash) {
-        const QString again = name + kCrLf + kCrLf + QStringLiteral("はごみ箱に移動できません。") + kCrLf
-                              + QStringLiteral("（%1）").arg(r.reason) + kCrLf + kCrLf
-                              + QStringLiteral("元に戻せなくなりますが、完全に削除しますか？");
-        if (MsgBox(again, vbYesNo + vbExclamation + vbDefaultButton2, kDeleteTitle) != vbYes) {
-            List1->AddItem(name, index);
+    Outcome done = fileops::moveToTrash(folder, name, id).outcome;
+    if (done.fault == Fault::NoTrash) {
+        if (messages::askDeleteForGood(shown, done) != vbYes) {
+            List1->AddItem(name, index, id);
             return;
         }
-        r = fileops::remove(folder, name);
+        done = fileops::remove(folder, name, id);
     }
-    if (r.status == Status::Done)
+    if (done.ok())
         return;
-    if (r.status == Status::Gone) {
-        MsgBox(name + kCrLf + kCrLf + QStringLiteral("は見つかりません。すでに削除されたか、名前が変わっています。"),
-               vbExclamation, kDeleteTitle);
-        return;
-    }
-    MsgBox(name + kCrLf + kCrLf + QStringLiteral("を削除できませんでした。") + kCrLf + r.reason, vbCritical,
-           kDeleteTitle);
-    List1->AddItem(name, index);
+    messages::deleteFailed(shown, done);
+    if (done.fault != Fault::Gone)
+        List1->AddItem(name, index, id);
 }
 
 void Form1::List1_Rename(int keyCode)
@@ -76,16 +70,18 @@ void Form1::List1_Rename(int keyCode)
     const QString name = List1->List(index);
     if (name.isEmpty() || keyCode != 82)
         return;
+    const QString shown = List1->Shown(index);
     const QString folder = File1->Path();
-    if (MsgBox(name + kCrLf + kCrLf + QStringLiteral("の名前を変更しますか？"), vbYesNo + vbQuestion, kRenameTitle)
+    if (MsgBox(shown + kCrLf + kCrLf + QStringLiteral("の名前を変更しますか？"), vbYesNo + vbQuestion,
+               messages::renameTitle())
         != vbYes)
         return;
     if (ime_mon->isChecked())
         Module1::ime_flag = 1;
     Form5 &dialog = Forms::form5();
-    dialog.Text1->setText(name);
-    dialog.Label1->setText(name);
-    dialog.setEntry(folder, index, name);
+    dialog.Text1->setText(shown);
+    dialog.Label1->setText(shown);
+    dialog.setEntry(folder, index, name, List1->ItemId(index));
     dialog.ShowModal();
     List1->setFocus(Qt::OtherFocusReason);
 }

@@ -1,9 +1,12 @@
 #include "kit/controls.h"
 
 #include "picture/picture.h"
+#include "system/fsname.h"
 #include "system/twips.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -19,10 +22,66 @@ QRect pixelRect(const QRectF &tw)
 
 // ---- CommandButton ---------------------------------------------------------
 
+namespace {
+// Enter as the whole application sees it. A held Enter may arrive at a button it
+// was not pressed on (Enter in a text box moves the focus to the button), as
+// presses without releases or as X11's release and press pairs with one time
+// stamp, which Qt does not always mark as auto-repeat. A press of Enter with no
+// release since the last press, or paired so with its release, is a repeat.
+class EnterKeys : public QObject {
+public:
+    static EnterKeys &instance()
+    {
+        static EnterKeys *keys = [] {
+            auto *k = new EnterKeys(QCoreApplication::instance());
+            QCoreApplication::instance()->installEventFilter(k);
+            return k;
+        }();
+        return *keys;
+    }
+    bool isRepeat(const QKeyEvent *e) const { return e == m_last ? m_repeat : e->isAutoRepeat(); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *e) override
+    {
+        if (e->type() != QEvent::KeyPress && e->type() != QEvent::KeyRelease)
+            return false;
+        auto *ke = static_cast<QKeyEvent *>(e);
+        auto *w = qobject_cast<QWidget *>(watched);
+        if (!w || (ke->key() != Qt::Key_Return && ke->key() != Qt::Key_Enter))
+            return false;
+        // The same event on its way up to the parents of the widget it came to.
+        if (e == m_last && e->type() == m_lastType && m_receiver && w->isAncestorOf(m_receiver))
+            return false;
+        m_last = e;
+        m_lastType = e->type();
+        m_receiver = w;
+        if (e->type() == QEvent::KeyPress) {
+            m_repeat = ke->isAutoRepeat() || m_down || (ke->timestamp() != 0 && ke->timestamp() == m_releaseTime);
+            m_down = true;
+        } else if (!ke->isAutoRepeat()) {
+            m_down = false;
+            m_releaseTime = ke->timestamp();
+        }
+        return false;
+    }
+
+private:
+    using QObject::QObject;
+    const QEvent *m_last = nullptr;
+    QEvent::Type m_lastType = QEvent::None;
+    QPointer<QWidget> m_receiver;
+    bool m_repeat = false;
+    bool m_down = false;   // pressed, not released since
+    quint64 m_releaseTime = 0;
+};
+}  // namespace
+
 CommandButton::CommandButton(const QString &caption, QWidget *parent) : Twips<QPushButton>(caption, parent)
 {
     setAutoDefault(false);
     setFocusPolicy(Qt::StrongFocus);
+    EnterKeys::instance();   // from now on, before any Enter comes
 }
 
 void CommandButton::setFaceColor(const QColor &c)
@@ -47,9 +106,10 @@ void CommandButton::focusInEvent(QFocusEvent *e)
 
 void CommandButton::keyPressEvent(QKeyEvent *e)
 {
-    if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && !e->isAutoRepeat()) {
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
         e->accept();
-        click();
+        if (!EnterKeys::instance().isRepeat(e))   // a held Enter presses once, where it was pressed
+            click();
         return;
     }
     QPushButton::keyPressEvent(e);
@@ -61,6 +121,8 @@ Label::Label(const QString &caption, QWidget *parent) : Twips<QLabel>(caption, p
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A label may show a file name, and "<i>c.bmp" is a name, not markup.
+    setTextFormat(Qt::PlainText);
 }
 
 void Label::setForeColor(const QColor &c)
@@ -82,12 +144,24 @@ public:
     using QAbstractListModel::beginRemoveRows;
     using QAbstractListModel::endRemoveRows;
     QStringList items;
+    std::vector<FileId> ids;
+    QStringList shown;   // empty while every name shows as it is
     int rowCount(const QModelIndex &parent) const override { return parent.isValid() ? 0 : int(items.size()); }
     QVariant data(const QModelIndex &idx, int role) const override
     {
         if (role == Qt::DisplayRole && idx.isValid() && idx.row() < items.size())
-            return items.at(idx.row());
+            return text(idx.row());
         return {};
+    }
+    QString text(int row) const { return shown.isEmpty() ? items.at(row) : shown.at(row); }
+    // After every change: one entry's look may depend on the others'.
+    void updateShown(bool notify)
+    {
+        shown = fsname::displayDistinct(items);
+        if (shown.constData() == items.constData() || shown == items)
+            shown.clear();
+        if (notify && !shown.isEmpty() && rowCount({}) > 0)
+            emit dataChanged(index(0), index(rowCount({}) - 1), {Qt::DisplayRole});
     }
 };
 
@@ -130,11 +204,14 @@ void ListBox::selectRow(int row)
 
 void ListBox::Clear() { setItems({}); }
 
-void ListBox::setItems(const QStringList &items)
+void ListBox::setItems(const QStringList &items, const std::vector<FileId> &ids)
 {
     m_codeChange = true;
     m_model->beginResetModel();
     m_model->items = items;
+    m_model->ids = ids;
+    m_model->ids.resize(size_t(items.size()));
+    m_model->updateShown(false);
     m_model->endResetModel();
     selectRow(-1);
     m_codeChange = false;
@@ -142,13 +219,17 @@ void ListBox::setItems(const QStringList &items)
 
 void ListBox::AddItem(const QString &s) { AddItem(s, int(m_model->items.size())); }
 
-void ListBox::AddItem(const QString &s, int index)
+void ListBox::AddItem(const QString &s, int index, FileId id)
 {
     index = std::clamp(index, 0, int(m_model->items.size()));
     m_codeChange = true;
     m_model->beginInsertRows(QModelIndex(), index, index);
     m_model->items.insert(index, s);
+    m_model->ids.insert(m_model->ids.begin() + index, id);
+    if (!m_model->shown.isEmpty())
+        m_model->shown.insert(index, s);
     m_model->endInsertRows();   // a selection after `index` moves down with its entry
+    m_model->updateShown(true);
     m_codeChange = false;
 }
 
@@ -160,7 +241,11 @@ void ListBox::RemoveItem(int index)
     m_codeChange = true;
     m_model->beginRemoveRows(QModelIndex(), index, index);
     m_model->items.removeAt(index);
+    m_model->ids.erase(m_model->ids.begin() + index);
+    if (!m_model->shown.isEmpty())
+        m_model->shown.removeAt(index);
     m_model->endRemoveRows();
+    m_model->updateShown(true);
     m_codeChange = false;
     if (wasSelected)
         selectRow(-1);   // Qt would move the selection to a neighbour
@@ -169,6 +254,16 @@ void ListBox::RemoveItem(int index)
 QString ListBox::List(int index) const
 {
     return (index >= 0 && index < m_model->items.size()) ? m_model->items.at(index) : QString();
+}
+
+QString ListBox::Shown(int index) const
+{
+    return (index >= 0 && index < m_model->items.size()) ? m_model->text(index) : QString();
+}
+
+FileId ListBox::ItemId(int index) const
+{
+    return (index >= 0 && index < m_model->items.size()) ? m_model->ids[size_t(index)] : FileId{};
 }
 
 int ListBox::ListCount() const { return int(m_model->items.size()); }

@@ -12,7 +12,9 @@
 #include <QStringList>
 #include <QWidget>
 #include <memory>
+#include <vector>
 
+#include "system/file_id.h"
 
 namespace pel {
 class PictureFile;
@@ -69,7 +71,10 @@ public:
     void setForeColor(const QColor &c);
 };
 
-// A list box: entries by index, a selection (-1 for none), a background colour.
+// A list box of file names: entries by index, a selection (-1 for none), a
+// background colour. Each entry is a name exactly as the folder gave it, with
+// what the file was when listed; the list shows it as the user reads it
+// (fsname::displayDistinct: no two entries alike).
 // Code changes never run the click handler; a selection change by mouse or
 // keyboard runs it once. Uniform item sizes keep a 32767-entry list instant.
 class ListBox : public Twips<QListView> {
@@ -79,10 +84,13 @@ public:
 
     void Clear();
     void AddItem(const QString &s);
-    void AddItem(const QString &s, int index);   // insert before index
-    void setItems(const QStringList &items);      // Clear + AddItem each, in one step
+    void AddItem(const QString &s, int index, FileId id = {});   // insert before index
+    // Clear + AddItem each, in one step; `ids` (when given) one for each name.
+    void setItems(const QStringList &items, const std::vector<FileId> &ids = {});
     void RemoveItem(int index);
-    QString List(int index) const;
+    QString List(int index) const;   // the exact name
+    QString Shown(int index) const;  // how the entry reads on screen
+    FileId ItemId(int index) const;
     int ListCount() const;
     int ListIndex() const;
     void setListIndex(int index);   // by code: runs Click, as the user's change would

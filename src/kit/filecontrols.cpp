@@ -1,9 +1,9 @@
 #include "kit/filecontrols.h"
 
 #include "system/drives.h"
+#include "system/fsname.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QPainter>
 #include <QPixmap>
 
@@ -148,12 +148,15 @@ void DirListBox::fill()
     QListWidgetItem *current = add(QStringLiteral("/"), acc, open, depth);
     for (const QString &part : parts) {
         acc = acc.endsWith(QLatin1Char('/')) ? acc + part : acc + QLatin1Char('/') + part;
-        current = add(part, acc, open, ++depth);
+        current = add(fsname::display(part), acc, open, ++depth);
     }
-    const QStringList subs = subFolders(m_path, &m_readable);
-    for (const QString &s : subs) {
+    const Result<QStringList> subs = subFolders(m_path);
+    m_readable = subs.ok();
+    const QStringList shown = fsname::displayDistinct(subs.value);
+    for (qsizetype i = 0; i < subs.value.size(); ++i) {
+        const QString &s = subs.value.at(i);
         const QString full = m_path.endsWith(QLatin1Char('/')) ? m_path + s : m_path + QLatin1Char('/') + s;
-        add(s, full, closed, depth + 1);
+        add(shown.at(i), full, closed, depth + 1);
     }
     setCurrentItem(current);
     // A hidden list scrolls to its current entry when it shows (Qt remembers it);
@@ -204,11 +207,13 @@ void FileListBox::setPattern(const QString &pattern)
 
 void FileListBox::Refresh()
 {
-    if (m_path.isEmpty() || m_pattern.text().isEmpty()) {
-        m_names.clear();
+    m_names.clear();
+    m_ids.clear();
+    if (m_path.isEmpty() || m_pattern.text().isEmpty())
         return;
-    }
-    m_names = scanFolder(m_path, m_pattern).names;
+    Result<ScanResult> scan = scanFolder(m_path, m_pattern);
+    m_names = std::move(scan.value.names);
+    m_ids = std::move(scan.value.ids);
 }
 
 }  // namespace pel::kit

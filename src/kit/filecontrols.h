@@ -70,11 +70,14 @@ public:
     int ListCount() const { return int(m_names.size()); }
     QString List(int i) const { return (i >= 0 && i < m_names.size()) ? m_names.at(i) : QString(); }
     const QStringList &names() const { return m_names; }
+    // What each name was when the folder was read.
+    const std::vector<FileId> &ids() const { return m_ids; }
     void Refresh();
 private:
     QString m_path;
     FilePattern m_pattern;
     QStringList m_names;
+    std::vector<FileId> m_ids;
 };
 
 }  // namespace pel::kit

@@ -185,7 +185,7 @@ Outcome Form1::disp_slide()
     v.setCaption(QStringLiteral("%1/%2   %3")
                      .arg(Module1::slide_pos + 1)
                      .arg(List1->ListCount())
-                     .arg(Module1::file_name));
+                     .arg(List1->Shown(Module1::slide_pos)));
     return {};
 }
 

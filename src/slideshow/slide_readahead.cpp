@@ -3,7 +3,7 @@
 #include "system/fsname.h"
 #include "system/twips.h"
 
-#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace pel {
 

@@ -6,14 +6,14 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <QSet>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
@@ -66,9 +66,9 @@ QByteArray unescapeOctal(const QByteArray &s)
 }
 
 // udev names the by-label links with \xHH escapes ("USB\x20STICK").
-QString unescapeUdev(const QString &s)
+QString unescapeUdev(const QByteArray &in)
 {
-    QByteArray in = fsname::encode(s), out;
+    QByteArray out;
     for (qsizetype i = 0; i < in.size(); ++i) {
         bool ok = false;
         if (in[i] == '\\' && i + 3 < in.size() && in[i + 1] == 'x') {
@@ -81,25 +81,36 @@ QString unescapeUdev(const QString &s)
         if (!ok)
             out.append(in[i]);
     }
-    return QString::fromUtf8(out);
+    return fsname::decode(out);
 }
 
-QString resolvedDevice(const QString &path)
+QByteArray resolvedDevice(const QByteArray &path)
 {
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    return canonical.isEmpty() ? QDir::cleanPath(path) : canonical;
+    const QByteArray canonical = fsname::encode(fsname::canonical(fsname::decode(path)));
+    return canonical.isEmpty() ? fsname::encode(QDir::cleanPath(fsname::decode(path))) : canonical;
 }
 
-QHash<QString, QString> labelsByDevice(const QString &byLabelDir)
+QHash<QByteArray, QString> labelsByDevice(const QString &byLabelDir)
 {
-    QHash<QString, QString> labels;
-    const QDir dir(byLabelDir);
-    const QStringList links = dir.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
-    for (const QString &link : links) {
-        const QString target = QFileInfo(dir.filePath(link)).symLinkTarget();
-        if (!target.isEmpty())
-            labels.insert(resolvedDevice(target), unescapeUdev(link));
+    QHash<QByteArray, QString> labels;
+    const QByteArray dirPath = fsname::encode(byLabelDir);
+    DIR *dir = ::opendir(dirPath.constData());
+    if (!dir)
+        return labels;
+    while (const dirent *e = ::readdir(dir)) {
+        if (e->d_name[0] == '.')
+            continue;
+        char target[4096];
+        const QByteArray link = dirPath + '/' + e->d_name;
+        const ssize_t n = ::readlink(link.constData(), target, sizeof target);
+        if (n <= 0 || size_t(n) >= sizeof target)
+            continue;
+        QByteArray to(target, n);
+        if (!to.startsWith('/'))
+            to = dirPath + '/' + to;
+        labels.insert(resolvedDevice(to), unescapeUdev(QByteArray(e->d_name)));
     }
+    ::closedir(dir);
     return labels;
 }
 
@@ -110,10 +121,7 @@ bool isUnder(const QString &path, const QString &root)
     return path.startsWith(root) && (path.size() == root.size() || path[root.size()] == u'/');
 }
 
-QString cleanAbsolute(const QString &path)
-{
-    return QDir::cleanPath(QDir(path).absolutePath());
-}
+QString cleanAbsolute(const QString &path) { return fsname::absolute(path); }
 
 }  // namespace
 
@@ -121,7 +129,7 @@ std::vector<Volume> Drives::parseMountInfo(const QByteArray &mountInfo, const QS
 {
     struct Mount {
         QString root;
-        QString device;
+        QByteArray device;
     };
     std::vector<Mount> mounts;
     QSet<QByteArray> seen;  // device and root within it: a second one is a bind mount
@@ -149,7 +157,7 @@ std::vector<Volume> Drives::parseMountInfo(const QByteArray &mountInfo, const QS
         // A later mount on the same point hides the earlier one.
         auto same = std::find_if(mounts.begin(), mounts.end(),
                                  [&](const Mount &m) { return m.root == mountPoint; });
-        const Mount m{mountPoint, fsname::decode(unescapeOctal(f[dash + 2]))};
+        const Mount m{mountPoint, unescapeOctal(f[dash + 2])};
         if (same != mounts.end())
             *same = m;
         else
@@ -162,21 +170,32 @@ std::vector<Volume> Drives::parseMountInfo(const QByteArray &mountInfo, const QS
         return a.root < b.root;
     });
     if (mounts.empty() || mounts.front().root != u"/")
-        mounts.insert(mounts.begin(), Mount{QStringLiteral("/"), QString()});
+        mounts.insert(mounts.begin(), Mount{QStringLiteral("/"), QByteArray()});
 
-    const QHash<QString, QString> labels = labelsByDevice(byLabelDir);
+    const QHash<QByteArray, QString> labels = labelsByDevice(byLabelDir);
     std::vector<Volume> volumes;
     volumes.reserve(mounts.size());
     for (const Mount &m : mounts) {
-        QString label = m.root;
-        if (m.device.startsWith(u'/')) {
+        QString label = fsname::display(m.root);
+        if (m.device.startsWith('/')) {
             const QString name = labels.value(resolvedDevice(m.device));
             if (!name.isEmpty())
-                label += QStringLiteral(" [%1]").arg(name);
+                label += QStringLiteral(" [%1]").arg(fsname::display(name));
         }
         volumes.push_back({m.root, label});
     }
     return volumes;
+}
+
+QList<QByteArray> Drives::mountPoints(const QByteArray &mountInfo)
+{
+    QList<QByteArray> points;
+    for (const QByteArray &line : mountInfo.split('\n')) {
+        const QList<QByteArray> f = line.split(' ');
+        if (f.size() >= 5 && f[4].startsWith('/'))
+            points.append(unescapeOctal(f[4]));
+    }
+    return points;
 }
 
 // One reading of the mount table answers every question of the same step (the
@@ -228,23 +247,23 @@ void Drives::resetCurrentFolders()
     state().currentFolders.clear();
 }
 
-bool Drives::makeCurrent(const QString &driveRoot, QString *folderOut)
+Result<QString> Drives::makeCurrent(const QString &driveRoot)
 {
     const QString root = QDir::cleanPath(driveRoot);
     // A volume that was unmounted leaves at most an empty mount point behind:
     // it must still be in the mount table.
     const std::vector<Volume> now = volumes();
     const bool mounted = std::any_of(now.begin(), now.end(), [&](const Volume &v) { return v.root == root; });
-    if (!mounted || !isReadable(root))
-        return false;
+    if (!mounted)
+        return Result<QString>::failure(Outcome::failure(Fault::Unreadable, ENODEV));
+    if (!isReadable(root))
+        return Result<QString>::failure(Outcome::failure(Fault::Unreadable, errno));
     QString folder = currentFolder(root);
     if (!isReadable(folder)) {
         folder = root;
         state().currentFolders.insert(root, root);
     }
-    if (folderOut)
-        *folderOut = folder;
-    return true;
+    return Result<QString>::of(folder);
 }
 
 bool Drives::isReadable(const QString &folder)
@@ -253,8 +272,13 @@ bool Drives::isReadable(const QString &folder)
         return false;
     const QByteArray path = fsname::encode(folder);
     struct stat st;
-    return os().fstatat(AT_FDCWD, path.constData(), &st, 0) == 0 && S_ISDIR(st.st_mode)
-           && os().faccessat(AT_FDCWD, path.constData(), R_OK | X_OK, 0) == 0;
+    if (os().fstatat(AT_FDCWD, path.constData(), &st, 0) != 0)
+        return false;
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return false;
+    }
+    return os().faccessat(AT_FDCWD, path.constData(), R_OK | X_OK, 0) == 0;
 }
 
 }  // namespace pel

@@ -2,7 +2,10 @@
 // Linux has no drive letters. A "drive" here is the root of a mounted file system
 // (the real local and removable volumes; "/" always). Each keeps its own current
 // folder, as the home platform keeps one per drive.
+#include "system/result.h"
+
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -13,6 +16,7 @@ namespace pel {
 struct Volume {
     QString root;     // mount point, e.g. "/" or "/media/usb"
     QString label;    // how the drive list shows it, e.g. "/" or "/media/usb [USBSTICK]"
+                      // (bytes that are not UTF-8 read as "\xFF")
 };
 
 class Drives {
@@ -36,10 +40,13 @@ public:
     static void setCurrentFolder(const QString &folder);   // remembered for driveOf(folder)
     static void resetCurrentFolders();
 
-    // Makes the drive current. Fails (returns false) when its root or its current
-    // folder cannot be read: not mounted, gone, no permission. A failing current
-    // folder falls back to the drive's root when that can be read.
-    static bool makeCurrent(const QString &driveRoot, QString *folderOut);
+    // Makes the drive current and gives its current folder. Fails (Unreadable)
+    // when its root cannot be read: not mounted, gone, no permission. A current
+    // folder that cannot be read falls back to the drive's root.
+    static Result<QString> makeCurrent(const QString &driveRoot);
+
+    // Every mount point of a /proc/self/mountinfo text, as bytes, of any file system.
+    static QList<QByteArray> mountPoints(const QByteArray &mountInfo);
 
     // Whether a folder can be listed (exists, is a directory, readable and searchable).
     static bool isReadable(const QString &folder);

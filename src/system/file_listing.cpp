@@ -2,6 +2,7 @@
 
 #include "system/fsname.h"
 #include "system/os.h"
+#include "system/unique_fd.h"
 
 #include <QCollator>
 #include <QCoreApplication>
@@ -434,8 +435,9 @@ void radixSortByPrefix(std::vector<SortItem> &items)
     }
 }
 
-// Sorts `names` and keeps the first `capacity` of them; returns how many were dropped.
-int sortAndCap(QStringList &names, int capacity)
+// Sorts `names` (and `ids` with them, when given) and keeps the first `capacity`
+// of them; returns how many were dropped.
+int sortAndCap(QStringList &names, int capacity, std::vector<FileId> *ids = nullptr)
 {
     if (capacity < 0)
         capacity = 0;
@@ -466,6 +468,13 @@ int sortAndCap(QStringList &names, int capacity)
     for (const SortItem &item : order)
         (to++)->swap(from[item.index]);
     names = std::move(sorted);
+    if (ids) {
+        std::vector<FileId> sortedIds;
+        sortedIds.reserve(order.size());
+        for (const SortItem &item : order)
+            sortedIds.push_back((*ids)[size_t(item.index)]);
+        *ids = std::move(sortedIds);
+    }
     return n - int(order.size());
 }
 
@@ -499,11 +508,12 @@ struct Reading {
         bool ascii;
     };
     QString folder;
+    UniqueFd fd;   // the folder read, for looking at its entries
     dev_t dev = 0;
     ino_t ino = 0;
     timespec mtime{};
     QElapsedTimer age;
-    std::vector<char> names;
+    std::vector<char> names;   // each followed by a NUL
     std::vector<Entry> entries;
 
     std::string_view raw(const Entry &e) const { return {names.data() + e.at, e.size}; }
@@ -548,6 +558,7 @@ std::shared_ptr<const Reading> takeHandedOver(const QString &folder, const struc
     return nullptr;
 }
 
+// The folder's entries, or null with errno set.
 std::shared_ptr<const Reading> readFolder(const QString &folder, Want want)
 {
     const QByteArray path = fsname::encode(folder);
@@ -559,16 +570,21 @@ std::shared_ptr<const Reading> readFolder(const QString &folder, Want want)
     const int fd = os().open(path.constData(), O_RDONLY | O_DIRECTORY);
     if (fd < 0)
         return nullptr;
-    DIR *dir = fdopendir(fd);
+    auto reading = std::make_shared<Reading>();
+    reading->fd = UniqueFd(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    DIR *dir = reading->fd.valid() ? fdopendir(fd) : nullptr;
     if (!dir) {
+        const int e = errno;
         ::close(fd);
+        errno = e;
         return nullptr;
     }
     if (fstat(dirfd(dir), &st) != 0) {
+        const int e = errno;
         closedir(dir);
+        errno = e;
         return nullptr;
     }
-    auto reading = std::make_shared<Reading>();
     reading->folder = folder;
     reading->dev = st.st_dev;
     reading->ino = st.st_ino;
@@ -585,7 +601,7 @@ std::shared_ptr<const Reading> readFolder(const QString &folder, Want want)
         for (size_t i = 0; i < size; ++i)
             ascii &= static_cast<unsigned char>(e->d_name[i]) < 0x80;
         reading->entries.push_back({quint32(reading->names.size()), quint32(size), type, ascii});
-        reading->names.insert(reading->names.end(), e->d_name, e->d_name + size);
+        reading->names.insert(reading->names.end(), e->d_name, e->d_name + size + 1);
     }
     closedir(dir);
     reading->age.start();
@@ -594,68 +610,84 @@ std::shared_ptr<const Reading> readFolder(const QString &folder, Want want)
     return reading;
 }
 
-// Entries from d_type: no stat for plain entries. Links and file systems that
-// leave d_type unknown get a stat that follows the link.
+// Whether the entry is of the kind wanted: a regular file or a folder, or a link
+// to one. Folders come from d_type without a look at them; a file is looked at
+// (not through a link) for what it is, which `id` gets.
+bool isWanted(const Reading &r, const Reading::Entry &e, Want want, FileId *id)
+{
+    if (want == Want::Folders && e.type == DT_DIR)
+        return true;
+    const char *name = r.names.data() + e.at;
+    struct stat st;
+    if (os().fstatat(r.fd.get(), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;   // vanished meanwhile
+    if (id)
+        *id = FileId::of(st);
+    if (S_ISLNK(st.st_mode) && os().fstatat(r.fd.get(), name, &st, 0) != 0)
+        return false;   // a dangling link
+    return want == Want::Files ? S_ISREG(st.st_mode) : S_ISDIR(st.st_mode);
+}
+
+// The entries that may be of the kind wanted, each visited with the reading and a
+// check of its kind.
 template <typename Visit>
-bool scan(const QString &folder, Want want, Visit visit)
+Outcome scan(const QString &folder, Want want, Visit visit)
 {
     const std::shared_ptr<const Reading> reading = readFolder(folder, want);
     if (!reading)
-        return false;
+        return Outcome::failure(Fault::Unreadable, errno);
     const unsigned char plain = want == Want::Files ? DT_REG : DT_DIR;
-    QByteArray prefix = fsname::encode(folder);
-    if (!prefix.endsWith('/'))
-        prefix += '/';
     for (const Reading::Entry &e : reading->entries) {
         if (e.type != plain && e.type != DT_LNK && e.type != DT_UNKNOWN)
             continue;
-        visit(*reading, e, [&] {
-            if (e.type == plain)
-                return true;
-            struct stat st;
-            const std::string_view raw = reading->raw(e);
-            if (os().fstatat(AT_FDCWD, QByteArray(prefix).append(raw.data(), qsizetype(raw.size())).constData(), &st, 0) != 0)
-                return false;  // dangling link or vanished meanwhile
-            return want == Want::Files ? S_ISREG(st.st_mode) : S_ISDIR(st.st_mode);
-        });
+        visit(*reading, e, [&](FileId *id) { return isWanted(*reading, e, want, id); });
     }
-    return true;
+    return {};
 }
 
 }  // namespace
 
-ScanResult scanFolder(const QString &folder, const FilePattern &pattern, int capacity)
+Result<ScanResult> scanFolder(const QString &folder, const FilePattern &pattern, int capacity)
 {
     ScanResult result;
     QStringList names;
-    result.readable = scan(folder, Want::Files, [&](const Reading &r, const Reading::Entry &e, auto isRightKind) {
-        // The pattern first: it rejects most names without a stat, and most
-        // without decoding them.
+    std::vector<FileId> ids;
+    const Outcome read = scan(folder, Want::Files, [&](const Reading &r, const Reading::Entry &e, auto isWantedKind) {
+        // The pattern first: it rejects most names without a look at the file, and
+        // most without decoding them.
+        FileId id;
         if (e.ascii) {
-            if (pattern.matchesAscii(r.raw(e)) && isRightKind())
+            if (pattern.matchesAscii(r.raw(e)) && isWantedKind(&id)) {
                 names.append(r.name(e));
+                ids.push_back(id);
+            }
         } else {
             QString name = r.name(e);
-            if (pattern.matches(name) && isRightKind())
+            if (pattern.matches(name) && isWantedKind(&id)) {
                 names.append(std::move(name));
+                ids.push_back(id);
+            }
         }
     });
-    result.skipped = sortAndCap(names, capacity);
+    if (!read.ok())
+        return Result<ScanResult>::failure(read);
+    result.skipped = sortAndCap(names, capacity, &ids);
     result.names = std::move(names);
-    return result;
+    result.ids = std::move(ids);
+    return Result<ScanResult>::of(std::move(result));
 }
 
-QStringList subFolders(const QString &folder, bool *readable)
+Result<QStringList> subFolders(const QString &folder)
 {
     QStringList names;
-    const bool ok = scan(folder, Want::Folders, [&](const Reading &r, const Reading::Entry &e, auto isRightKind) {
-        if (isRightKind())
+    const Outcome read = scan(folder, Want::Folders, [&](const Reading &r, const Reading::Entry &e, auto isWantedKind) {
+        if (isWantedKind(nullptr))
             names.append(r.name(e));
     });
-    if (readable)
-        *readable = ok;
+    if (!read.ok())
+        return Result<QStringList>::failure(read);
     naturalSort(names);
-    return names;
+    return Result<QStringList>::of(std::move(names));
 }
 
 }  // namespace pel

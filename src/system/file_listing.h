@@ -1,6 +1,9 @@
 #pragma once
 // Listing a folder's picture files: the pattern, the scan and the order in which
 // the user sees the names.
+#include "system/file_id.h"
+#include "system/result.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -38,20 +41,22 @@ private:
 };
 
 struct ScanResult {
-    QStringList names;   // sorted for the user
-    bool readable = true;  // false: the folder could not be opened
-    int skipped = 0;       // matching names beyond the list's capacity
+    QStringList names;         // sorted for the user
+    std::vector<FileId> ids;   // what each name was when read (the entry itself, not a link's target)
+    int skipped = 0;           // matching names beyond the list's capacity
 };
 
 // Regular files (or links to them) of `folder` whose names match, hidden dot-files
 // left out, at most `capacity` names (the list's 16-bit limit), in natural order.
-ScanResult scanFolder(const QString &folder, const FilePattern &pattern, int capacity = 32767);
+// Fails (Unreadable) when the folder cannot be read.
+Result<ScanResult> scanFolder(const QString &folder, const FilePattern &pattern, int capacity = 32767);
 
-// Sub-folders of `folder` (hidden ones left out), in natural order.
+// Sub-folders of `folder` (hidden ones left out), in natural order; Unreadable
+// when the folder cannot be read.
 // Opening a folder lists its sub-folders and then its files in one step: the
 // file listing of the same folder that follows in that step (before the event
 // loop runs again) uses the reading made here, so a large folder is read once.
-QStringList subFolders(const QString &folder, bool *readable = nullptr);
+Result<QStringList> subFolders(const QString &folder);
 
 // Case-insensitive natural order (IMG2 before IMG10) with Japanese collation,
 // independent of the process locale.

@@ -1,81 +1,75 @@
 #include "system/file_ops.h"
 
+#include "system/drives.h"
 #include "system/fsname.h"
+#include "system/messages.h"
 #include "system/os.h"
+#include "system/unique_fd.h"
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace pel::fileops {
 namespace {
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int get() const { return m_fd; }
-    bool ok() const { return m_fd >= 0; }
-private:
-    int m_fd;
-};
+// moveNoReplace: the volume can neither refuse to replace nor make links.
+constexpr int kNoSafeMove = -1;
 
 // A folder held open for the operations in it, so that every step acts on the
 // same folder whatever happens to its path meanwhile.
-Fd openFolder(const QString &path)
+UniqueFd openFolder(const QString &path)
 {
-    return Fd(os().open(fsname::encode(path).constData(), O_PATH | O_DIRECTORY));
+    return UniqueFd(os().open(fsname::encode(path).constData(), O_PATH | O_DIRECTORY));
 }
 
-QString systemReason(int e)
-{
-    return QString::fromLocal8Bit(std::strerror(e));
-}
+Outcome fail(Fault fault, int e = 0, QString detail = {}) { return Outcome::failure(fault, e, std::move(detail)); }
 
-Result result(Status s, int e = 0, const QString &reason = QString())
-{
-    Result r;
-    r.status = s;
-    r.error = e;
-    r.reason = reason.isEmpty() && e ? systemReason(e) : reason;
-    return r;
-}
-
-Result fromErrno(int e)
+Outcome fromErrno(int e)
 {
     if (e == ENOENT || e == ENOTDIR)
-        return result(Status::Gone, e);
-    return result(Status::Failed, e);
+        return fail(Fault::Gone, e);
+    return fail(Fault::Failed, e);
 }
 
-bool sameFile(const struct stat &a, const struct stat &b)
+bool sameFile(const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// The entry `name` of `dir` as the list had it: a regular file or a link, the
+// one listed when that is known. Its status goes to `st`.
+Outcome checkEntry(int dir, const QByteArray &name, FileId expected, struct stat *st)
 {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    if (os().fstatat(dir, name.constData(), st, AT_SYMLINK_NOFOLLOW) != 0)
+        return fromErrno(errno);
+    if (!S_ISREG(st->st_mode) && !S_ISLNK(st->st_mode))
+        return fail(Fault::Changed);
+    if (expected.known() && FileId::of(*st) != expected)
+        return fail(Fault::Changed);
+    return {};
 }
 
-bool noReplaceUnsupported(int e)
+// In a folder with the sticky bit (/tmp, shared folders) only the owner of a file
+// or of the folder may remove or rename it; root may always.
+Outcome checkMayRemove(int dir, const struct stat &file)
 {
-    return e == EINVAL || e == ENOSYS || e == EOPNOTSUPP;
+    struct stat folder;
+    if (os().fstatat(dir, ".", &folder, 0) != 0)
+        return fromErrno(errno);
+    const uid_t me = ::geteuid();
+    if ((folder.st_mode & S_ISVTX) && me != 0 && file.st_uid != me && folder.st_uid != me)
+        return fail(Fault::Failed, EPERM, messages::othersFileInSharedFolder());
+    return {};
 }
 
-// Moves an entry to a name that must be free; 0 or the errno. Where the volume
-// refuses RENAME_NOREPLACE, a hard link and the removal of the old name do the
-// same without ever replacing; where it has no hard links either, nothing is done
-// (a plain rename could replace a file that appeared meanwhile).
+bool noReplaceUnsupported(int e) { return e == EINVAL || e == ENOSYS || e == EOPNOTSUPP; }
+
+// Moves an entry to a name that must be free; 0, the errno, or kNoSafeMove. Where
+// the volume refuses RENAME_NOREPLACE, a hard link and the removal of the old
+// name do the same without ever replacing; where it has no hard links either,
+// nothing is done (a plain rename could replace a file that appeared meanwhile).
 int moveNoReplace(int fromDir, const QByteArray &from, int toDir, const QByteArray &to)
 {
     Os &sys = os();
@@ -86,8 +80,7 @@ int moveNoReplace(int fromDir, const QByteArray &from, int toDir, const QByteArr
         return e;
     if (sys.linkat(fromDir, from.constData(), toDir, to.constData(), 0) != 0) {
         const int le = errno;
-        // No hard links on this volume: the first refusal is the one to report.
-        return (le == EPERM || le == EOPNOTSUPP || le == ENOSYS) ? e : le;
+        return (le == EPERM || le == EOPNOTSUPP || le == ENOSYS) ? kNoSafeMove : le;
     }
     if (sys.unlinkat(fromDir, from.constData(), 0) != 0) {
         const int ue = errno;
@@ -97,18 +90,39 @@ int moveNoReplace(int fromDir, const QByteArray &from, int toDir, const QByteArr
     return 0;
 }
 
-int mkdirAll(const QByteArray &path, mode_t mode)
+// ---- the trash --------------------------------------------------------------
+
+bool lstatOf(const QByteArray &path, struct stat *st)
 {
-    if (::mkdir(path.constData(), mode) == 0 || errno == EEXIST)
-        return 0;
-    if (errno != ENOENT)
-        return errno;
-    const int slash = path.lastIndexOf('/');
-    if (slash <= 0)
-        return ENOENT;
-    if (const int e = mkdirAll(path.left(slash), mode))
+    return os().fstatat(AT_FDCWD, path.constData(), st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool statOf(const QByteArray &path, struct stat *st) { return os().fstatat(AT_FDCWD, path.constData(), st, 0) == 0; }
+
+int makeFolder(const QByteArray &path, mode_t mode)
+{
+    return (os().mkdirat(AT_FDCWD, path.constData(), mode) == 0 || errno == EEXIST) ? 0 : errno;
+}
+
+QByteArray parentOf(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash > 0 ? path.left(slash) : QByteArray("/");
+}
+
+QByteArray join(const QByteArray &folder, const QByteArray &name)
+{
+    return folder.endsWith('/') ? folder + name : folder + '/' + name;
+}
+
+int makeFolders(const QByteArray &path, mode_t mode)
+{
+    const int e = makeFolder(path, mode);
+    if (e != ENOENT || path.size() <= 1)
         return e;
-    return (::mkdir(path.constData(), mode) == 0 || errno == EEXIST) ? 0 : errno;
+    if (const int pe = makeFolders(parentOf(path), mode))
+        return pe;
+    return makeFolder(path, mode);
 }
 
 // The device of a path, or of its nearest existing parent.
@@ -116,100 +130,125 @@ bool deviceOf(QByteArray path, dev_t *dev)
 {
     struct stat st;
     while (!path.isEmpty()) {
-        if (::stat(path.constData(), &st) == 0) {
+        if (statOf(path, &st)) {
             *dev = st.st_dev;
             return true;
         }
-        const int slash = path.lastIndexOf('/');
-        path = slash > 0 ? path.left(slash) : (slash == 0 && path.size() > 1 ? QByteArray("/") : QByteArray());
+        path = path.size() > 1 ? parentOf(path) : QByteArray();
     }
     return false;
 }
 
-// The top folder of the volume holding `folder` (its mount point).
+bool isUnder(const QByteArray &path, const QByteArray &top)
+{
+    return top == "/" || path == top || path.startsWith(top + '/');
+}
+
+// The top folder of the volume holding `folder` (a path without links) on device
+// `dev`: the deepest mount point above it on that device, or else the last
+// parent still on that device.
 QByteArray topDirOf(const QByteArray &folder, dev_t dev)
 {
-    QByteArray top = folder;
-    while (top.size() > 1) {
-        const int slash = top.lastIndexOf('/');
-        const QByteArray parent = slash > 0 ? top.left(slash) : QByteArray("/");
-        struct stat st;
-        if (::stat(parent.constData(), &st) != 0 || st.st_dev != dev)
-            break;
-        top = parent;
+    QByteArray best;
+    struct stat st;
+    for (const QByteArray &point : Drives::mountPoints(os().mountTable())) {
+        if (point.size() > best.size() && isUnder(folder, point) && statOf(point, &st) && st.st_dev == dev)
+            best = point;
     }
+    if (!best.isEmpty())
+        return best;
+    QByteArray top = folder;
+    while (top.size() > 1 && statOf(parentOf(top), &st) && st.st_dev == dev)
+        top = parentOf(top);
     return top;
 }
 
-// A folder of ours: a real folder (not a link), owned by this user.
-bool ownFolder(const QByteArray &path)
+// Where the folder held open as `dir` really is: links resolved.
+QByteArray realPathOf(int dir, const QString &folder)
 {
-    struct stat st;
-    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
+    char buffer[4096];
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(dir);
+    const ssize_t n = os().readlink(self.constData(), buffer, sizeof buffer);
+    if (n > 0 && size_t(n) < sizeof buffer && buffer[0] == '/')
+        return QByteArray(buffer, n);
+    return fsname::encode(fsname::canonical(folder));
+}
+
+QByteArray homeTrash()
+{
+    QByteArray data = qgetenv("XDG_DATA_HOME");
+    if (!data.startsWith('/'))
+        data = qgetenv("HOME") + "/.local/share";
+    return data + "/Trash";
 }
 
 struct Trash {
-    QByteArray path;      // the trash folder holding files/ and info/
-    QByteArray topDir;    // empty for the home trash (its info holds absolute paths)
+    QByteArray path;     // the trash folder holding files/ and info/
+    QByteArray topDir;   // empty for the home trash (its info holds absolute paths)
 };
+
+// A trash folder of this user: a real folder (not a link) owned by this user,
+// with the mode given, when one is.
+bool ownFolder(const QByteArray &path, mode_t mode = 0)
+{
+    struct stat st;
+    return lstatOf(path, &st) && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()
+           && (mode == 0 || (st.st_mode & 07777) == mode);
+}
 
 // Where a file of `folder` on device `dev` goes, following the freedesktop.org
 // Trash layout (home trash, then the volume's .Trash/$uid or .Trash-$uid).
-bool trashFor(const QByteArray &folder, dev_t dev, Trash *trash, QString *reason)
+Outcome trashFor(const QByteArray &folder, dev_t dev, Trash *trash)
 {
-    const QByteArray home =
-        fsname::encode(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)) + "/Trash";
+    const QByteArray home = homeTrash();
     dev_t homeDev;
     if (deviceOf(home, &homeDev) && homeDev == dev) {
-        if (const int e = mkdirAll(home, 0700)) {
-            *reason = systemReason(e);
-            return false;
-        }
+        if (const int e = makeFolders(home, 0700))
+            return fail(Fault::NoTrash, e);
         *trash = {home, {}};
-        return true;
+        return {};
     }
     const QByteArray top = topDirOf(folder, dev);
-    const QByteArray base = top == "/" ? QByteArray() : top;
-    const QByteArray uid = QByteArray::number(::getuid());
-    // An administrator's shared $topdir/.Trash counts only as a real folder with the sticky bit.
+    const QByteArray uid = QByteArray::number(::geteuid());
+    // An administrator's shared $topdir/.Trash counts only as a real folder with the
+    // sticky bit, owned by root or this user; this user's folder in it must be ours.
+    const QByteArray shared = join(top, ".Trash");
     struct stat st;
-    const QByteArray shared = base + "/.Trash";
-    if (::lstat(shared.constData(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX)) {
-        const QByteArray mine = shared + '/' + uid;
-        if ((::mkdir(mine.constData(), 0700) == 0 || errno == EEXIST) && ownFolder(mine)) {
+    if (lstatOf(shared, &st) && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX)
+        && (st.st_uid == 0 || st.st_uid == ::geteuid())) {
+        const QByteArray mine = join(shared, uid);
+        if (makeFolder(mine, 0700) == 0 && ownFolder(mine)) {
             *trash = {mine, top};
-            return true;
+            return {};
         }
     }
-    const QByteArray own = base + "/.Trash-" + uid;
-    if (::mkdir(own.constData(), 0700) == 0 || errno == EEXIST) {
-        if (ownFolder(own)) {
-            *trash = {own, top};
-            return true;
-        }
-        *reason = systemReason(EPERM);
-        return false;
-    }
-    *reason = systemReason(errno);
-    return false;
+    const QByteArray own = join(top, ".Trash-" + uid);
+    if (const int e = makeFolder(own, 0700))
+        return fail(Fault::NoTrash, e);
+    if (!ownFolder(own, 0700))
+        return fail(Fault::NoTrash, EPERM, messages::trashNotUsable(fsname::decode(own)));
+    *trash = {own, top};
+    return {};
 }
 
 // The name in the trash: the file's own, numbered when taken, short enough that
-// its ".trashinfo" still fits in a file name.
-QByteArray trashName(const QString &name, int n)
+// its ".trashinfo" still fits in a file name (cut where a character starts).
+QByteArray trashName(const QByteArray &name, int n)
 {
-    const int dot = name.lastIndexOf(QLatin1Char('.'));
-    QString stem = dot > 0 ? name.left(dot) : name;
-    const QString ext = dot > 0 ? name.mid(dot) : QString();
-    const QString number = n > 1 ? QStringLiteral(".%1").arg(n) : QString();
-    QByteArray bytes = fsname::encode(stem + number + ext);
-    while (bytes.size() + 10 > 255 && !stem.isEmpty()) {
-        stem.chop(stem.size() >= 2 && stem.at(stem.size() - 1).isLowSurrogate() ? 2 : 1);
-        bytes = fsname::encode(stem + number + ext);
+    const qsizetype dot = name.lastIndexOf('.');
+    QByteArray stem = dot > 0 ? name.left(dot) : name;
+    const QByteArray ext = dot > 0 ? name.mid(dot) : QByteArray();
+    const QByteArray number = n > 1 ? "." + QByteArray::number(n) : QByteArray();
+    const qsizetype room = 255 - 10 - number.size() - ext.size();
+    if (room <= 0)
+        return "trashed" + number;
+    if (stem.size() > room) {
+        qsizetype cut = room;
+        while (cut > 0 && (uchar(stem[cut]) & 0xC0) == 0x80)
+            --cut;
+        stem.truncate(cut);
     }
-    if (bytes.size() + 10 > 255)
-        bytes = "trashed" + number.toLatin1();
-    return bytes;
+    return stem + number + ext;
 }
 
 bool writeAll(int fd, const QByteArray &data)
@@ -227,163 +266,209 @@ bool writeAll(int fd, const QByteArray &data)
     return true;
 }
 
-}  // namespace
-
-Result checkName(const QString &name)
+QByteArray trashInfo(const Trash &trash, const QByteArray &original)
 {
-    if (name.isEmpty())
-        return result(Status::BadName, 0, QStringLiteral("新しい名前が入力されていません。"));
-    if (name == QLatin1String(".") || name == QLatin1String(".."))
-        return result(Status::BadName, 0, QStringLiteral("「.」と「..」はファイル名に使えません。"));
-    if (name.contains(QLatin1Char('/')))
-        return result(Status::BadName, 0, QStringLiteral("ファイル名に「/」は使えません。"));
-    if (name.contains(QChar(0)) || !name.isValidUtf16())
-        return result(Status::BadName, 0, QStringLiteral("ファイル名に使えない文字が含まれています。"));
-    const qsizetype bytes = fsname::encode(name).size();
-    if (bytes > 255)
-        return result(Status::BadName, ENAMETOOLONG,
-                      QStringLiteral("ファイル名が長すぎます（%1 バイト、255 バイトまで）。").arg(bytes));
-    return {};
+    // Relative to the volume's top for a volume's own trash, absolute for the home trash.
+    QByteArray path = original;
+    if (!trash.topDir.isEmpty())
+        path = original.mid(trash.topDir == "/" ? 1 : trash.topDir.size() + 1);
+    return "[Trash Info]\nPath=" + path.toPercentEncoding("/") + "\nDeletionDate="
+           + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1() + "\n";
 }
 
-Result remove(const QString &folder, const QString &name)
+// Moves `file` of `dir` into the trash's files/ under a free name, with its
+// information first (made exclusively, so that it reserves the name).
+Result<QString> moveInto(const Trash &trash, int dir, const QByteArray &file, const QByteArray &infoText)
 {
-    const Fd dir = openFolder(folder);
-    if (!dir.ok())
-        return fromErrno(errno);
-    if (os().unlinkat(dir.get(), fsname::encode(name).constData(), 0) != 0)
-        return fromErrno(errno);
-    return {};
-}
-
-Result moveToTrash(const QString &folder, const QString &name)
-{
+    using R = Result<QString>;
     Os &sys = os();
-    const Fd dir = openFolder(folder);
-    if (!dir.ok())
-        return fromErrno(errno);
-    const QByteArray file = fsname::encode(name);
-    struct stat st;
-    if (sys.fstatat(dir.get(), file.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return fromErrno(errno);
-    // A folder that allows no removal: neither the trash nor a delete can help.
-    if (sys.faccessat(dir.get(), ".", W_OK | X_OK, AT_EACCESS) != 0)
-        return result(Status::Failed, errno);
-
-    const QByteArray folderBytes = fsname::encode(folder);
-    Trash trash;
-    QString why;
-    if (!trashFor(folderBytes, st.st_dev, &trash, &why))
-        return result(Status::NoTrash, 0, why);
     for (const char *sub : {"/files", "/info"}) {
-        if (::mkdir((trash.path + sub).constData(), 0700) != 0 && errno != EEXIST)
-            return result(Status::NoTrash, errno);
+        if (const int e = makeFolder(trash.path + sub, 0700))
+            return R::failure(fail(Fault::NoTrash, e));
     }
-    const Fd files(::open((trash.path + "/files").constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    const Fd info(::open((trash.path + "/info").constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!files.ok() || !info.ok())
-        return result(Status::NoTrash, errno);
-
-    // The original place, relative to the volume's top for a volume's own trash.
-    QByteArray original = folderBytes + '/' + file;
-    if (!trash.topDir.isEmpty() && trash.topDir != "/")
-        original = original.mid(trash.topDir.size() + 1);
-    const QByteArray infoText = "[Trash Info]\nPath=" + original.toPercentEncoding("/") + "\nDeletionDate="
-                                + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1()
-                                + "\n";
-
+    const UniqueFd files(sys.open((trash.path + "/files").constData(), O_PATH | O_DIRECTORY));
+    const UniqueFd info(sys.open((trash.path + "/info").constData(), O_PATH | O_DIRECTORY));
+    if (!files.valid() || !info.valid())
+        return R::failure(fail(Fault::NoTrash, errno));
     for (int n = 1; n < 10000; ++n) {
-        const QByteArray inTrash = trashName(name, n);
+        const QByteArray inTrash = trashName(file, n);
         const QByteArray infoName = inTrash + ".trashinfo";
-        // The information file first, made exclusively: it reserves the name.
-        const int fd = ::openat(info.get(), infoName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) {
+        UniqueFd fd(sys.openat(info.get(), infoName.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600));
+        if (!fd.valid()) {
             if (errno == EEXIST)
                 continue;
-            return result(Status::NoTrash, errno);
+            return R::failure(fail(Fault::NoTrash, errno));
         }
-        const bool written = writeAll(fd, infoText);
+        const bool written = writeAll(fd.get(), infoText);
         const int writeErr = errno;
-        if (::close(fd) != 0 || !written) {
-            ::unlinkat(info.get(), infoName.constData(), 0);
-            return result(Status::NoTrash, written ? errno : writeErr);
+        const bool closed = ::close(fd.release()) == 0;
+        if (!written || !closed) {
+            const int e = written ? errno : writeErr;
+            sys.unlinkat(info.get(), infoName.constData(), 0);
+            return R::failure(fail(Fault::NoTrash, e));
         }
-        const int e = moveNoReplace(dir.get(), file, files.get(), inTrash);
-        if (e == 0) {
-            Result r;
-            r.trashedAs = fsname::decode(trash.path + "/files/" + inTrash);
-            return r;
-        }
-        ::unlinkat(info.get(), infoName.constData(), 0);
+        const int e = moveNoReplace(dir, file, files.get(), inTrash);
+        if (e == 0)
+            return R::of(fsname::decode(trash.path + "/files/" + inTrash));
+        sys.unlinkat(info.get(), infoName.constData(), 0);
         if (e == EEXIST)
             continue;   // a stray file in files/ without its information
         if (e == ENOENT)
-            return result(Status::Gone, e);
-        return result(Status::NoTrash, e);
+            return R::failure(fail(Fault::Gone, e));
+        if (e == kNoSafeMove)
+            return R::failure(fail(Fault::NoTrash, 0, messages::cannotMoveSafely()));
+        return R::failure(fail(Fault::NoTrash, e));
     }
-    return result(Status::NoTrash, EEXIST);
+    return R::failure(fail(Fault::NoTrash, EEXIST));
 }
 
-Result rename(const QString &folder, const QString &from, const QString &to)
+// Whether `dir` holds an entry named exactly `name` (not one the volume takes
+// for it, as a volume that ignores case does).
+bool hasExactEntry(int dir, const QByteArray &name)
 {
-    if (Result r = checkName(to); !r.ok())
-        return r;
-    Os &sys = os();
-    const Fd dir = openFolder(folder);
-    if (!dir.ok())
-        return fromErrno(errno);
-    const QByteArray f = fsname::encode(from);
-    const QByteArray t = fsname::encode(to);
-    struct stat sf, stt;
-    if (sys.fstatat(dir.get(), f.constData(), &sf, AT_SYMLINK_NOFOLLOW) != 0)
-        return fromErrno(errno);
-
-    bool caseOnly = false;
-    if (sys.fstatat(dir.get(), t.constData(), &stt, AT_SYMLINK_NOFOLLOW) == 0) {
-        // The same file found under a name that differs only in letter case: the
-        // volume ignores case, and the user wants the letters changed.
-        caseOnly = from != to && sameFile(sf, stt) && from.compare(to, Qt::CaseInsensitive) == 0;
-        if (!caseOnly)
-            return result(Status::Taken, EEXIST);
-    } else if (errno == ENAMETOOLONG) {
-        return result(Status::BadName, errno);
-    } else if (errno != ENOENT) {
-        return result(Status::Failed, errno);
+    const int fd = os().openat(dir, ".", O_RDONLY | O_DIRECTORY);
+    DIR *d = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!d) {
+        if (fd >= 0)
+            ::close(fd);
+        return true;   // cannot tell: take the name as taken
     }
+    bool found = false;
+    while (const dirent *e = ::readdir(d))
+        found = found || name == e->d_name;
+    ::closedir(d);
+    return found;
+}
 
-    if (!caseOnly) {
-        const int e = moveNoReplace(dir.get(), f, dir.get(), t);
-        if (e == 0)
-            return {};
-        if (e == EEXIST)
-            return result(Status::Taken, e);
-        if (e == ENAMETOOLONG)
-            return result(Status::BadName, e);
-        return fromErrno(e);
-    }
+Outcome fromMove(int e)
+{
+    if (e == 0)
+        return {};
+    if (e == EEXIST)
+        return fail(Fault::Taken, e);
+    if (e == ENAMETOOLONG)
+        return fail(Fault::BadName, e, messages::nameProblem(messages::NameProblem::TooLong));
+    if (e == kNoSafeMove)
+        return fail(Fault::Unsupported);
+    return fromErrno(e);
+}
 
-    // Such a volume sees the new name as taken by the file itself; go through a
-    // free name of our own, so that no step can replace anything.
+// A change of letter case alone where the volume sees the new name as taken by
+// the file itself: through a free name of our own, so that no step can replace
+// anything.
+Outcome renameCase(int dir, const QByteArray &from, const QByteArray &to)
+{
     QByteArray temp;
     for (int n = 0; n < 1000 && temp.isEmpty(); ++n) {
         const QByteArray candidate = ".pelorinax-rename-" + QByteArray::number(::getpid()) + '-' + QByteArray::number(n);
         struct stat st;
-        if (sys.fstatat(dir.get(), candidate.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT)
+        if (os().fstatat(dir, candidate.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT)
             temp = candidate;
     }
     if (temp.isEmpty())
-        return result(Status::Failed, EEXIST);
-    if (const int e = moveNoReplace(dir.get(), f, dir.get(), temp))
-        return fromErrno(e);
-    const int e = moveNoReplace(dir.get(), temp, dir.get(), t);
+        return fail(Fault::Failed, EEXIST);
+    if (const int e = moveNoReplace(dir, from, dir, temp))
+        return fromMove(e);
+    const int e = moveNoReplace(dir, temp, dir, to);
     if (e == 0)
         return {};
-    if (const int back = moveNoReplace(dir.get(), temp, dir.get(), f)) {
-        return result(Status::Failed, back,
-                      QStringLiteral("%1（ファイルは今「%2」という名前です）")
-                          .arg(systemReason(back), fsname::decode(temp)));
+    if (const int back = moveNoReplace(dir, temp, dir, from))
+        return fail(Fault::Failed, back, messages::leftUnderName(fsname::decode(temp), back));
+    return fromMove(e);
+}
+
+}  // namespace
+
+Outcome checkName(const QString &name)
+{
+    using messages::NameProblem;
+    auto bad = [](NameProblem p, int e = 0, qsizetype bytes = 0) {
+        return fail(Fault::BadName, e, messages::nameProblem(p, bytes));
+    };
+    if (name.isEmpty())
+        return bad(NameProblem::Empty);
+    if (name == QLatin1String(".") || name == QLatin1String(".."))
+        return bad(NameProblem::Dots);
+    if (name.contains(QLatin1Char('/')))
+        return bad(NameProblem::Slash);
+    if (name.contains(QChar(0)) || !name.isValidUtf16())
+        return bad(NameProblem::BadCharacter);
+    const qsizetype bytes = fsname::encode(name).size();
+    if (bytes > 255)
+        return bad(NameProblem::TooLong, ENAMETOOLONG, bytes);
+    return {};
+}
+
+Outcome remove(const QString &folder, const QString &name, FileId expected)
+{
+    const UniqueFd dir = openFolder(folder);
+    if (!dir.valid())
+        return fromErrno(errno);
+    const QByteArray file = fsname::encode(name);
+    struct stat st;
+    if (Outcome o = checkEntry(dir.get(), file, expected, &st); !o.ok())
+        return o;
+    if (Outcome o = checkMayRemove(dir.get(), st); !o.ok())
+        return o;
+    if (os().unlinkat(dir.get(), file.constData(), 0) != 0)
+        return fromErrno(errno);
+    return {};
+}
+
+Result<QString> moveToTrash(const QString &folder, const QString &name, FileId expected)
+{
+    using R = Result<QString>;
+    const UniqueFd dir = openFolder(folder);
+    if (!dir.valid())
+        return R::failure(fromErrno(errno));
+    const QByteArray file = fsname::encode(name);
+    struct stat st;
+    if (Outcome o = checkEntry(dir.get(), file, expected, &st); !o.ok())
+        return R::failure(o);
+    // A folder that allows no removal: neither the trash nor a delete can help.
+    if (os().faccessat(dir.get(), ".", W_OK | X_OK, AT_EACCESS) != 0)
+        return R::failure(fail(Fault::Failed, errno));
+    if (Outcome o = checkMayRemove(dir.get(), st); !o.ok())
+        return R::failure(o);
+
+    const QByteArray real = realPathOf(dir.get(), folder);
+    Trash trash;
+    if (Outcome o = trashFor(real, st.st_dev, &trash); !o.ok())
+        return R::failure(o);
+    return moveInto(trash, dir.get(), file, trashInfo(trash, join(real, file)));
+}
+
+Outcome rename(const QString &folder, const QString &from, const QString &to, FileId expected)
+{
+    if (Outcome o = checkName(to); !o.ok())
+        return o;
+    Os &sys = os();
+    const UniqueFd dir = openFolder(folder);
+    if (!dir.valid())
+        return fromErrno(errno);
+    const QByteArray f = fsname::encode(from);
+    const QByteArray t = fsname::encode(to);
+    struct stat sf, stt;
+    if (Outcome o = checkEntry(dir.get(), f, expected, &sf); !o.ok())
+        return o;
+    if (Outcome o = checkMayRemove(dir.get(), sf); !o.ok())
+        return o;
+
+    if (sys.fstatat(dir.get(), t.constData(), &stt, AT_SYMLINK_NOFOLLOW) == 0) {
+        // Found under a name that differs only in letter case, and no entry of
+        // that exact name: the volume ignores case, and the user wants the
+        // letters changed. (Its inode may differ where the volume makes them up.)
+        const bool caseOnly = from != to && from.compare(to, Qt::CaseInsensitive) == 0
+                              && (sameFile(sf, stt) || !hasExactEntry(dir.get(), t));
+        if (!caseOnly)
+            return fail(Fault::Taken, EEXIST);
+        return renameCase(dir.get(), f, t);
     }
-    return result(e == EEXIST ? Status::Taken : Status::Failed, e);
+    if (errno == ENAMETOOLONG)
+        return fromMove(ENAMETOOLONG);
+    if (errno != ENOENT)
+        return fail(Fault::Failed, errno);
+    return fromMove(moveNoReplace(dir.get(), f, dir.get(), t));
 }
 
 }  // namespace pel::fileops

@@ -14,7 +14,8 @@ enum MsgResult { vbOK = 1, vbYes = 6, vbNo = 7 };
 
 // Shows the box modally over the active window and returns the button pressed.
 // Without a title the application's title "pelorinax" is used. CR LF in the
-// prompt is a line break; the prompt is plain text, never markup.
+// prompt is a line break; the prompt is plain text, never markup, and bytes of a
+// file name that are not UTF-8 read as "\xFF".
 int MsgBox(const QString &prompt, int buttons = vbOKOnly, const QString &title = QString());
 
 }  // namespace pel

@@ -105,6 +105,17 @@ int Os::open(const char *path, int flags, mode_t mode)
     return fd;
 }
 
+int Os::openat(int dir, const char *name, int flags, mode_t mode)
+{
+    int fd;
+    do
+        fd = ::openat(dir, name, flags | O_CLOEXEC, mode);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+ssize_t Os::readlink(const char *path, char *buffer, size_t size) { return ::readlink(path, buffer, size); }
+
 int Os::fstatat(int dir, const char *name, struct stat *st, int flags) { return ::fstatat(dir, name, st, flags); }
 int Os::faccessat(int dir, const char *name, int mode, int flags) { return ::faccessat(dir, name, mode, flags); }
 int Os::mkdirat(int dir, const char *name, mode_t mode) { return ::mkdirat(dir, name, mode); }

@@ -44,6 +44,8 @@ public:
 
     // File calls, as the system's: the result, or -1 with errno set.
     virtual int open(const char *path, int flags, mode_t mode = 0);
+    virtual int openat(int dir, const char *name, int flags, mode_t mode = 0);
+    virtual ssize_t readlink(const char *path, char *buffer, size_t size);
     virtual int fstatat(int dir, const char *name, struct stat *st, int flags);
     virtual int faccessat(int dir, const char *name, int mode, int flags);
     virtual int mkdirat(int dir, const char *name, mode_t mode);

@@ -16,6 +16,7 @@ enum class Fault {
     NoTrash,     // no trash can take the file; it is still where it was
     Unreadable,  // a folder or drive that cannot be read
     TimedOut,    // the storage did not answer in time
+    Unsupported, // the volume cannot do it without risking another file; nothing was done
     Closing,     // the program is closing: nothing more is done
     Failed,      // the system refused; nothing changed
 };

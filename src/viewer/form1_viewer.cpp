@@ -71,7 +71,7 @@ void Form1::Command1_Click()
         v.Image1->setHeight(reducedTwips.height());
         v.setWidth(Module1::frame_w + v.Image1->Width());
         v.setHeight(Module1::frame_h + v.Image1->Height());
-        v.setCaption(Module1::file_name);
+        v.setCaption(List1->Shown(List1->ListIndex()));
         placement::centreViewer(v);
         v.Show();
         return;
@@ -112,7 +112,7 @@ void Form1::Command1_Click()
     v.HScroll1->setValue16(0);
     v.VScroll1->setValue16(0);
     placement::centreViewer(v);
-    v.setCaption(Module1::file_name);
+    v.setCaption(List1->Shown(List1->ListIndex()));
     v.Show();
     Module1::actual_flag = 1;
 }

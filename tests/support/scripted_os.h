@@ -43,6 +43,7 @@ public:
     std::function<int(int, const char *, int)> unlinkatScript;
     std::function<int(int, const char *, struct stat *, int)> fstatatScript;
     std::function<int(int, const char *, int, int)> faccessatScript;
+    std::function<ssize_t(const char *, char *, size_t)> readlinkScript;
 
     // The mounted volumes are these mount points (each its own ext4 device); an
     // empty list gives back the real mount table.
@@ -101,6 +102,10 @@ public:
         if (faccessatScript)
             return faccessatScript(dir, name, mode, flags);
         return Os::faccessat(dir, name, mode, flags);
+    }
+    ssize_t readlink(const char *path, char *buffer, size_t size) override
+    {
+        return readlinkScript ? readlinkScript(path, buffer, size) : Os::readlink(path, buffer, size);
     }
     int renameat2(int fromDir, const char *from, int toDir, const char *to, unsigned flags) override
     {

@@ -132,15 +132,11 @@ void TestDrives::currentFolderPerDrive()
     QCOMPARE(Drives::currentFolder(m_b), m_b + "/y");
     QCOMPARE(Drives::currentFolder(m_nested), m_nested + "/x");
 
-    QString folder;
-    QVERIFY(Drives::makeCurrent(m_b, &folder));
-    QCOMPARE(folder, m_b + "/y");
-    QVERIFY(Drives::makeCurrent(m_a, &folder));
-    QCOMPARE(folder, m_a + "/photos/2024");
+    QCOMPARE(Drives::makeCurrent(m_b).value, m_b + "/y");
+    QCOMPARE(Drives::makeCurrent(m_a).value, m_a + "/photos/2024");
 
     Drives::setCurrentFolder(m_a + "/photos");
-    QVERIFY(Drives::makeCurrent(m_a, &folder));
-    QCOMPARE(folder, m_a + "/photos");
+    QCOMPARE(Drives::makeCurrent(m_a).value, m_a + "/photos");
 
     Drives::resetCurrentFolders();
     QCOMPARE(Drives::currentFolder(m_a), m_a);
@@ -150,21 +146,23 @@ void TestDrives::makeCurrentFailsOnUnreadableVolume()
 {
     Drives::setCurrentFolder(m_b + "/y");
     m_os->unreadable = {m_b};
-    QString folder = "untouched";
-    QVERIFY(!Drives::makeCurrent(m_b, &folder));
-    QCOMPARE(folder, QStringLiteral("untouched"));
+    const Result<QString> unreadable = Drives::makeCurrent(m_b);
+    QCOMPARE(unreadable.outcome.fault, Fault::Unreadable);
+    QCOMPARE(unreadable.outcome.error, EACCES);
+    QVERIFY(unreadable.value.isEmpty());
     QVERIFY(!Drives::isReadable(m_b + "/y"));  // nothing under an unmounted volume
     QVERIFY(Drives::isReadable(m_a));
-    QVERIFY(Drives::makeCurrent(m_a, &folder));
-    QCOMPARE(folder, m_a);
+    const Result<QString> readable = Drives::makeCurrent(m_a);
+    QVERIFY(readable.ok());
+    QCOMPARE(readable.value, m_a);
 
     // A volume that left the mount table, though its mount point is still there.
     m_os->unreadable.clear();
     m_os->setVolumes({"/", m_a});
-    QVERIFY(!Drives::makeCurrent(m_b, &folder));
+    QCOMPARE(Drives::makeCurrent(m_b).outcome.fault, Fault::Unreadable);
     // A root that is gone altogether.
     m_os->setVolumes({"/", m_a, m_tmp.path() + "/gone"});
-    QVERIFY(!Drives::makeCurrent(m_tmp.path() + "/gone", &folder));
+    QCOMPARE(Drives::makeCurrent(m_tmp.path() + "/gone").outcome.error, ENOENT);
     QVERIFY(!Drives::isReadable(m_tmp.path() + "/gone"));
 }
 
@@ -172,16 +170,13 @@ void TestDrives::vanishedFolderFallsBackToRoot()
 {
     Drives::setCurrentFolder(m_a + "/photos/2024");
     QVERIFY(QDir(m_a + "/photos").removeRecursively());
-    QString folder;
-    QVERIFY(Drives::makeCurrent(m_a, &folder));
-    QCOMPARE(folder, m_a);
+    QCOMPARE(Drives::makeCurrent(m_a).value, m_a);
     QCOMPARE(Drives::currentFolder(m_a), m_a);
 
     // The same when the remembered folder can no longer be read.
     Drives::setCurrentFolder(m_nested + "/x");
     m_os->unreadable = {m_nested + "/x"};
-    QVERIFY(Drives::makeCurrent(m_nested, &folder));
-    QCOMPARE(folder, m_nested);
+    QCOMPARE(Drives::makeCurrent(m_nested).value, m_nested);
 }
 
 QTEST_GUILESS_MAIN(TestDrives)

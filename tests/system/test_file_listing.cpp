@@ -1,6 +1,7 @@
 #include "support/scripted_os.h"
 #include "support/testsupport.h"
 #include "system/file_listing.h"
+#include "system/fsname.h"
 
 #include <QCollator>
 #include <QCoreApplication>
@@ -137,11 +138,12 @@ void TestFileListing::scanFiltersAndSorts()
     QVERIFY(f);
     std::fclose(f);
 
-    const ScanResult r = scanFolder(d, FilePattern(kPicturePattern));
-    QVERIFY(r.readable);
-    QCOMPARE(r.skipped, 0);
-    QStringList names = r.names;
-    QVERIFY(names.removeOne(QFile::decodeName("bad\xff.jpg")));
+    const Result<ScanResult> r = scanFolder(d, FilePattern(kPicturePattern));
+    QVERIFY(r.ok());
+    QCOMPARE(r.value.skipped, 0);
+    QStringList names = r.value.names;
+    QCOMPARE(r.value.ids.size(), size_t(names.size()));
+    QVERIFY(names.removeOne(fsname::decode(QByteArray("bad\xff.jpg"))));
     unlink(bad.constData());  // QTemporaryDir cannot remove a name it cannot decode
     const QStringList expected = {"a.Bmp", "IMG.JPG", "link.jpg", "photojpg",
                             "pic9.jpg", "pic10.jpg", "x.ico", QString::fromUtf8("写真.jpeg")};
@@ -162,18 +164,17 @@ void TestFileListing::capacityCountsTheRest()
     }
     touch(tmp.path() + "/other.txt");
 
-    const ScanResult full = scanFolder(tmp.path(), FilePattern(kPicturePattern));
-    QVERIFY(full.readable);
+    const ScanResult full = scanFolder(tmp.path(), FilePattern(kPicturePattern)).value;
     QCOMPARE(full.names.size(), 32767);
     QCOMPARE(full.skipped, 40);
     QCOMPARE(full.names.front(), QStringLiteral("p0.bmp"));
     QCOMPARE(full.names.back(), QStringLiteral("p32766.bmp"));
 
-    const ScanResult small = scanFolder(tmp.path(), FilePattern("p1?.bmp;p2.bmp"), 5);
+    const ScanResult small = scanFolder(tmp.path(), FilePattern("p1?.bmp;p2.bmp"), 5).value;
     QCOMPARE(small.names, (QStringList{"p2.bmp", "p10.bmp", "p11.bmp", "p12.bmp", "p13.bmp"}));
     QCOMPARE(small.skipped, 6);
 
-    const ScanResult none = scanFolder(tmp.path(), FilePattern("*.txt"), 0);
+    const ScanResult none = scanFolder(tmp.path(), FilePattern("*.txt"), 0).value;
     QVERIFY(none.names.isEmpty());
     QCOMPARE(none.skipped, 1);
 }
@@ -182,15 +183,16 @@ void TestFileListing::unreadableFolder()
 {
     QTemporaryDir tmp;
     QVERIFY(tmp.isValid());
-    const ScanResult missing = scanFolder(tmp.path() + "/nowhere", FilePattern(kPicturePattern));
-    QVERIFY(!missing.readable);
-    QVERIFY(missing.names.isEmpty());
-    bool readable = true;
-    QVERIFY(subFolders(tmp.path() + "/nowhere", &readable).isEmpty());
-    QVERIFY(!readable);
+    const Result<ScanResult> missing = scanFolder(tmp.path() + "/nowhere", FilePattern(kPicturePattern));
+    QCOMPARE(missing.outcome.fault, Fault::Unreadable);
+    QCOMPARE(missing.outcome.error, ENOENT);
+    QVERIFY(missing.value.names.isEmpty());
+    const Result<QStringList> noSubs = subFolders(tmp.path() + "/nowhere");
+    QCOMPARE(noSubs.outcome.fault, Fault::Unreadable);
+    QVERIFY(noSubs.value.isEmpty());
 
-    const ScanResult notAFolder = scanFolder("/dev/null", FilePattern(kPicturePattern));
-    QVERIFY(!notAFolder.readable);
+    const Result<ScanResult> notAFolder = scanFolder("/dev/null", FilePattern(kPicturePattern));
+    QCOMPARE(notAFolder.outcome.error, ENOTDIR);
 
     const QString closed = tmp.path() + "/closed";
     QVERIFY(QDir().mkdir(closed));
@@ -204,10 +206,10 @@ void TestFileListing::unreadableFolder()
     if (pid == 0) {
         if (asRoot && (setgid(65534) != 0 || setuid(65534) != 0))
             _exit(2);
-        const ScanResult denied = scanFolder(closed, FilePattern(kPicturePattern));
-        bool subReadable = true;
-        const QStringList subs = subFolders(closed, &subReadable);
-        const bool ok = !denied.readable && denied.names.isEmpty() && !subReadable && subs.isEmpty();
+        const Result<ScanResult> denied = scanFolder(closed, FilePattern(kPicturePattern));
+        const Result<QStringList> subs = subFolders(closed);
+        const bool ok = denied.outcome.error == EACCES && denied.value.names.isEmpty()
+                        && subs.outcome.fault == Fault::Unreadable && subs.value.isEmpty();
         if (asRoot)
             _exit(ok ? 0 : 1);
         QVERIFY(ok);
@@ -231,10 +233,9 @@ void TestFileListing::subFoldersListsDirectoriesAndLinks()
     QVERIFY(QFile::link(d + "/dir9", d + "/linked"));
     QVERIFY(QFile::link(d + "/file", d + "/filelink"));
     QVERIFY(QFile::link(d + "/gone", d + "/dangling"));
-    bool readable = false;
-    QCOMPARE(subFolders(d, &readable),
-             (QStringList{"Dir1", "dir9", "dir10", "linked", QString::fromUtf8("写真")}));
-    QVERIFY(readable);
+    const Result<QStringList> subs = subFolders(d);
+    QVERIFY(subs.ok());
+    QCOMPARE(subs.value, (QStringList{"Dir1", "dir9", "dir10", "linked", QString::fromUtf8("写真")}));
 }
 
 // Opening a folder lists it twice from one reading; whatever changed in between
@@ -246,23 +247,23 @@ void TestFileListing::aChangedFolderIsReadAfresh()
     const FilePattern pictures(QStringLiteral("*.jpg"));
     touch(d + "/a.jpg");
     QDir(d).mkdir("sub");
-    QCOMPARE(subFolders(d), QStringList{"sub"});
-    QCOMPARE(scanFolder(d, pictures).names, QStringList{"a.jpg"});
+    QCOMPARE(subFolders(d).value, QStringList{"sub"});
+    QCOMPARE(scanFolder(d, pictures).value.names, QStringList{"a.jpg"});
     touch(d + "/b.jpg");
-    QCOMPARE(scanFolder(d, pictures).names, (QStringList{"a.jpg", "b.jpg"}));
+    QCOMPARE(scanFolder(d, pictures).value.names, (QStringList{"a.jpg", "b.jpg"}));
     QFile::remove(d + "/a.jpg");
-    QCOMPARE(scanFolder(d, pictures).names, QStringList{"b.jpg"});
+    QCOMPARE(scanFolder(d, pictures).value.names, QStringList{"b.jpg"});
     QDir(d).rmdir("sub");
-    QCOMPARE(subFolders(d), QStringList{});
+    QCOMPARE(subFolders(d).value, QStringList{});
     // Another folder at the same path (renamed away, a new one made).
     QVERIFY(QDir().rename(d, d + "-old"));
     QVERIFY(QDir().mkdir(d));
     touch(d + "/c.jpg");
-    QCOMPARE(scanFolder(d, pictures).names, QStringList{"c.jpg"});
+    QCOMPARE(scanFolder(d, pictures).value.names, QStringList{"c.jpg"});
     QDir(d + "-old").removeRecursively();
     // Non-ASCII names come through the reading intact.
     touch(d + QStringLiteral("/写真.jpg"));
-    QCOMPARE(scanFolder(d, pictures).names, (QStringList{"c.jpg", QStringLiteral("写真.jpg")}));
+    QCOMPARE(scanFolder(d, pictures).value.names, (QStringList{"c.jpg", QStringLiteral("写真.jpg")}));
 }
 
 // The folder list and the file list of one opening share one reading; no other
@@ -278,12 +279,12 @@ void TestFileListing::anOpenedFolderIsReadOnce()
 
     test::ScriptedOs os;
     int &reads = os.folderReads;
-    QCOMPARE(subFolders(d), QStringList{"sub"});
-    QCOMPARE(scanFolder(d, pictures).names, QStringList{"a.jpg"});
+    QCOMPARE(subFolders(d).value, QStringList{"sub"});
+    QCOMPARE(scanFolder(d, pictures).value.names, QStringList{"a.jpg"});
     QCOMPARE(std::exchange(reads, 0), 1);
 
     touch(d + "/b.jpg");   // the handed-over reading was used up
-    QCOMPARE(scanFolder(d, pictures).names, (QStringList{"a.jpg", "b.jpg"}));
+    QCOMPARE(scanFolder(d, pictures).value.names, (QStringList{"a.jpg", "b.jpg"}));
     QCOMPARE(std::exchange(reads, 0), 1);
 
     // A file listing hands nothing over, neither to the folder list nor to
@@ -297,13 +298,13 @@ void TestFileListing::anOpenedFolderIsReadOnce()
     subFolders(d);
     QCoreApplication::sendPostedEvents();
     reads = 0;
-    QCOMPARE(scanFolder(d, pictures).names, (QStringList{"a.jpg", "b.jpg"}));
+    QCOMPARE(scanFolder(d, pictures).value.names, (QStringList{"a.jpg", "b.jpg"}));
     QCOMPARE(std::exchange(reads, 0), 1);
 
     // Another folder is read for itself.
     subFolders(d);
     reads = 0;
-    QCOMPARE(scanFolder(other.path(), pictures).names, QStringList{"o.jpg"});
+    QCOMPARE(scanFolder(other.path(), pictures).value.names, QStringList{"o.jpg"});
     QCOMPARE(std::exchange(reads, 0), 1);
 }
 
