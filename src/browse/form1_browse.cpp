@@ -29,7 +29,10 @@ void Form1::Drive1_Change()
 {
     if (Module1::slide_flag == 1)
         return;
-    if (const Result<QString> folder = Drives::makeCurrent(Drive1->Drive()); folder.ok()) {
+    const Result<QString> folder = Drives::makeCurrent(Drive1->Drive());
+    if (folder.outcome.fault == Fault::Closing)
+        return;
+    if (folder.ok()) {
         Dir1->setPath(folder.value);   // runs Dir1_Change when the folder differs
         File1->setPath(Dir1->Path());
         disp_data1();

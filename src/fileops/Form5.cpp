@@ -5,10 +5,11 @@
 #include "app/state/Module1.h"
 #include "system/file_ops.h"
 #include "system/fonts.h"
-#include "system/messages.h"
 #include "system/ime.h"
+#include "system/messages.h"
 #include "system/msgbox.h"
 #include "system/screen.h"
+#include "system/storage.h"
 #include "system/twips.h"
 
 namespace pel {
@@ -109,10 +110,19 @@ void Form5::Command1_Click()
         }
     }
 
-    const Outcome r = fileops::rename(m_folder, m_name, newName, m_id);
+    // On a worker: a volume that does not answer must not freeze the window.
+    const Result<Outcome> done = storage::run(m_folder, storage::Limit::Answer,
+                                              [folder = m_folder, from = m_name, newName, id = m_id] {
+                                                  return fileops::rename(folder, from, newName, id);
+                                              });
+    if (done.outcome.fault == Fault::Closing)
+        return;
+    const Outcome r = done.ok() ? done.value : done.outcome;
     if (!r.ok()) {
         messages::renameFailed(Label1->text(), newName, r);
-        if (r.fault == Fault::Gone) {
+        if (r.fault == Fault::TimedOut) {
+            Forms::unload5();   // the name may yet change: the entry stays as it was
+        } else if (r.fault == Fault::Gone) {
             // Nothing left to rename: the entry goes, so the list says what the disk holds.
             main.List1->RemoveItem(entryIndex());
             Forms::unload5();

@@ -8,10 +8,19 @@
 #include "system/file_ops.h"
 #include "system/messages.h"
 #include "system/msgbox.h"
+#include "system/storage.h"
 
 namespace pel {
 namespace {
 const QString kCrLf = QStringLiteral("\r\n");
+
+// What a file operation on a worker came to: its own outcome, or why it has none.
+template <class Operation>
+Outcome onStorage(const QString &folder, Operation operation)
+{
+    const Result<Outcome> r = storage::run(folder, storage::Limit::Answer, operation);
+    return r.ok() ? r.value : r.outcome;
+}
 }  // namespace
 
 void Form1::List1_FileKeys(kit::KeyDown &key)
@@ -49,17 +58,20 @@ void Form1::List1_Delete(int keyCode)
 
     // The entry named in the question goes first; it comes back if the file stays.
     List1->RemoveItem(index);
-    Outcome done = fileops::moveToTrash(folder, name, id).outcome;
+    // On a worker: a volume that does not answer must not freeze the window.
+    Outcome done = onStorage(folder, [=] { return fileops::moveToTrash(folder, name, id).outcome; });
     if (done.fault == Fault::NoTrash) {
         if (messages::askDeleteForGood(shown, done) != vbYes) {
             List1->AddItem(name, index, id);
             return;
         }
-        done = fileops::remove(folder, name, id);
+        done = onStorage(folder, [=] { return fileops::remove(folder, name, id); });
     }
-    if (done.ok())
+    if (done.ok() || done.fault == Fault::Closing)
         return;
     messages::deleteFailed(shown, done);
+    // Back in the list unless it is gone for sure; after a volume that did not
+    // answer the file may still be there.
     if (done.fault != Fault::Gone)
         List1->AddItem(name, index, id);
 }

@@ -2,10 +2,13 @@
 
 #include "system/drives.h"
 #include "system/fsname.h"
+#include "system/storage.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QPainter>
 #include <QPixmap>
+#include <QTimer>
 
 namespace pel::kit {
 namespace {
@@ -131,8 +134,37 @@ void DirListBox::setPath(const QString &path)
     emit Change();
 }
 
+namespace {
+// The reading the folder list made of its folder, for the file list that follows
+// in the same step; dropped when the event loop next runs after that step.
+FolderReadingPtr g_justRead;
+
+void keepForFileList(FolderReadingPtr reading)
+{
+    g_justRead = std::move(reading);
+    const FolderReading *kept = g_justRead.get();
+    QTimer::singleShot(0, qApp, [kept] {
+        if (g_justRead.get() == kept)
+            g_justRead.reset();
+    });
+}
+}  // namespace
+
 void DirListBox::fill()
 {
+    // Read first: a folder on a share that does not answer in time is one that
+    // cannot be read.
+    struct Read {
+        Result<QStringList> subs;
+        FolderReadingPtr reading;
+    };
+    const Result<Read> read = storage::run(m_path, storage::Limit::Answer, [path = m_path] {
+        Read r;
+        r.subs = subFolders(path, &r.reading);
+        return r;
+    });
+    if (read.outcome.fault == Fault::Closing)
+        return;
     clear();
     const QIcon open = folderIcon(true);
     const QIcon closed = folderIcon(false);
@@ -150,8 +182,9 @@ void DirListBox::fill()
         acc = acc.endsWith(QLatin1Char('/')) ? acc + part : acc + QLatin1Char('/') + part;
         current = add(fsname::display(part), acc, open, ++depth);
     }
-    const Result<QStringList> subs = subFolders(m_path);
-    m_readable = subs.ok();
+    const Result<QStringList> &subs = read.value.subs;
+    m_readable = read.ok() && subs.ok();
+    keepForFileList(read.value.reading);
     const QStringList shown = fsname::displayDistinct(subs.value);
     for (qsizetype i = 0; i < subs.value.size(); ++i) {
         const QString &s = subs.value.at(i);
@@ -211,9 +244,15 @@ void FileListBox::Refresh()
     m_ids.clear();
     if (m_path.isEmpty() || m_pattern.text().isEmpty())
         return;
-    Result<ScanResult> scan = scanFolder(m_path, m_pattern);
-    m_names = std::move(scan.value.names);
-    m_ids = std::move(scan.value.ids);
+    FolderReadingPtr earlier = std::exchange(g_justRead, nullptr);
+    // A folder on a share that does not answer in time lists nothing, as one that
+    // cannot be read.
+    Result<Result<ScanResult>> scan = storage::run(m_path, storage::Limit::Answer,
+                                                   [path = m_path, pattern = m_pattern, earlier] {
+                                                       return scanFolder(path, pattern, 32767, earlier);
+                                                   });
+    m_names = std::move(scan.value.value.names);
+    m_ids = std::move(scan.value.value.ids);
 }
 
 }  // namespace pel::kit

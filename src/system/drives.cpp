@@ -1,7 +1,9 @@
 #include "system/drives.h"
 
 #include "system/fsname.h"
+#include "system/messages.h"
 #include "system/os.h"
+#include "system/storage.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -256,10 +258,28 @@ Result<QString> Drives::makeCurrent(const QString &driveRoot)
     const bool mounted = std::any_of(now.begin(), now.end(), [&](const Volume &v) { return v.root == root; });
     if (!mounted)
         return Result<QString>::failure(Outcome::failure(Fault::Unreadable, ENODEV));
-    if (!isReadable(root))
-        return Result<QString>::failure(Outcome::failure(Fault::Unreadable, errno));
+    // Looked at on a worker: a share that does not answer in time is a drive that
+    // is not ready.
+    struct Looked {
+        bool root = false;
+        int error = 0;
+        bool folder = false;
+    };
     QString folder = currentFolder(root);
-    if (!isReadable(folder)) {
+    const Result<Looked> looked = storage::run(root, storage::Limit::Answer, [root, folder] {
+        Looked l;
+        l.root = isReadable(root);
+        l.error = l.root ? 0 : errno;
+        l.folder = l.root && isReadable(folder);
+        return l;
+    });
+    if (looked.outcome.fault == Fault::Closing)
+        return Result<QString>::failure(looked.outcome);
+    if (!looked.ok())
+        return Result<QString>::failure(Outcome::failure(Fault::Unreadable, 0, messages::reason(looked.outcome)));
+    if (!looked.value.root)
+        return Result<QString>::failure(Outcome::failure(Fault::Unreadable, looked.value.error));
+    if (!looked.value.folder) {
         folder = root;
         state().currentFolders.insert(root, root);
     }

@@ -5,13 +5,10 @@
 #include "system/unique_fd.h"
 
 #include <QCollator>
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
 #include <QLocale>
-#include <QThread>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstring>
@@ -494,13 +491,9 @@ bool naturalLess(const QString &a, const QString &b)
 // ---------------------------------------------------------------------------
 // Folder scans
 
-namespace {
-
-enum class Want { Files, Folders };
-
 // One reading of a folder's entries, the names as the file system gives them
 // (bytes back to back), decoded only for the names that are listed.
-struct Reading {
+struct FolderReading {
     struct Entry {
         quint32 at;
         quint32 size;
@@ -525,48 +518,29 @@ struct Reading {
     }
 };
 
-// Opening a folder lists it twice: the folder list its sub-folders, then the file
-// list its files. The reading made for the sub-folders is handed to the file
-// listing that follows in the same step, once: it is dropped when the event loop
-// next runs (the step is over), after a second at most where no loop runs, and
-// whenever the folder is no longer the one that was read. No later listing ever
-// sees it, so a change made after the step always shows.
-thread_local std::shared_ptr<const Reading> t_handedOver;
-constexpr qint64 kHandOverMs = 1000;
+namespace {
 
-void handOver(std::shared_ptr<const Reading> reading)
-{
-    t_handedOver = std::move(reading);
-    QCoreApplication *app = QCoreApplication::instance();
-    if (app && app->thread() == QThread::currentThread()) {
-        const Reading *given = t_handedOver.get();
-        QTimer::singleShot(0, app, [given] {
-            if (t_handedOver.get() == given)
-                t_handedOver.reset();
-        });
-    }
-}
+enum class Want { Files, Folders };
+using Reading = FolderReading;
 
-std::shared_ptr<const Reading> takeHandedOver(const QString &folder, const struct stat &st)
+// A reading made a moment ago by the folder list, for the file list that follows:
+// used while it is young and the folder is still the one that was read.
+constexpr qint64 kEarlierMs = 1000;
+
+bool stillValid(const FolderReadingPtr &r, const QString &folder, const struct stat &st)
 {
-    std::shared_ptr<const Reading> r = std::move(t_handedOver);
-    t_handedOver.reset();
-    if (r && r->folder == folder && r->dev == st.st_dev && r->ino == st.st_ino
-        && r->mtime.tv_sec == st.st_mtim.tv_sec && r->mtime.tv_nsec == st.st_mtim.tv_nsec
-        && !r->age.hasExpired(kHandOverMs))
-        return r;
-    return nullptr;
+    return r && r->folder == folder && r->dev == st.st_dev && r->ino == st.st_ino
+           && r->mtime.tv_sec == st.st_mtim.tv_sec && r->mtime.tv_nsec == st.st_mtim.tv_nsec
+           && !r->age.hasExpired(kEarlierMs);
 }
 
 // The folder's entries, or null with errno set.
-std::shared_ptr<const Reading> readFolder(const QString &folder, Want want)
+std::shared_ptr<const Reading> readFolder(const QString &folder, const FolderReadingPtr &earlier)
 {
     const QByteArray path = fsname::encode(folder);
     struct stat st;
-    if (want == Want::Files && os().fstatat(AT_FDCWD, path.constData(), &st, 0) == 0) {
-        if (auto reading = takeHandedOver(folder, st))
-            return reading;
-    }
+    if (earlier && os().fstatat(AT_FDCWD, path.constData(), &st, 0) == 0 && stillValid(earlier, folder, st))
+        return earlier;
     const int fd = os().open(path.constData(), O_RDONLY | O_DIRECTORY);
     if (fd < 0)
         return nullptr;
@@ -605,8 +579,6 @@ std::shared_ptr<const Reading> readFolder(const QString &folder, Want want)
     }
     closedir(dir);
     reading->age.start();
-    if (want == Want::Folders)
-        handOver(reading);
     return reading;
 }
 
@@ -631,9 +603,10 @@ bool isWanted(const Reading &r, const Reading::Entry &e, Want want, FileId *id)
 // The entries that may be of the kind wanted, each visited with the reading and a
 // check of its kind.
 template <typename Visit>
-Outcome scan(const QString &folder, Want want, Visit visit)
+Outcome scan(const QString &folder, Want want, Visit visit, const FolderReadingPtr &earlier = {},
+             FolderReadingPtr *made = nullptr)
 {
-    const std::shared_ptr<const Reading> reading = readFolder(folder, want);
+    const std::shared_ptr<const Reading> reading = readFolder(folder, earlier);
     if (!reading)
         return Outcome::failure(Fault::Unreadable, errno);
     const unsigned char plain = want == Want::Files ? DT_REG : DT_DIR;
@@ -642,12 +615,15 @@ Outcome scan(const QString &folder, Want want, Visit visit)
             continue;
         visit(*reading, e, [&](FileId *id) { return isWanted(*reading, e, want, id); });
     }
+    if (made)
+        *made = reading;
     return {};
 }
 
 }  // namespace
 
-Result<ScanResult> scanFolder(const QString &folder, const FilePattern &pattern, int capacity)
+Result<ScanResult> scanFolder(const QString &folder, const FilePattern &pattern, int capacity,
+                              const FolderReadingPtr &earlier)
 {
     ScanResult result;
     QStringList names;
@@ -668,7 +644,7 @@ Result<ScanResult> scanFolder(const QString &folder, const FilePattern &pattern,
                 ids.push_back(id);
             }
         }
-    });
+    }, earlier);
     if (!read.ok())
         return Result<ScanResult>::failure(read);
     result.skipped = sortAndCap(names, capacity, &ids);
@@ -677,13 +653,13 @@ Result<ScanResult> scanFolder(const QString &folder, const FilePattern &pattern,
     return Result<ScanResult>::of(std::move(result));
 }
 
-Result<QStringList> subFolders(const QString &folder)
+Result<QStringList> subFolders(const QString &folder, FolderReadingPtr *reading)
 {
     QStringList names;
     const Outcome read = scan(folder, Want::Folders, [&](const Reading &r, const Reading::Entry &e, auto isWantedKind) {
         if (isWantedKind(nullptr))
             names.append(r.name(e));
-    });
+    }, {}, reading);
     if (!read.ok())
         return Result<QStringList>::failure(read);
     naturalSort(names);

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,17 +47,23 @@ struct ScanResult {
     int skipped = 0;           // matching names beyond the list's capacity
 };
 
+// One reading of a folder's entries. Opening a folder lists its sub-folders and
+// then its files in one step: the file listing that follows uses the reading the
+// folder list made, so a large folder is read once.
+struct FolderReading;
+using FolderReadingPtr = std::shared_ptr<const FolderReading>;
+
 // Regular files (or links to them) of `folder` whose names match, hidden dot-files
 // left out, at most `capacity` names (the list's 16-bit limit), in natural order.
-// Fails (Unreadable) when the folder cannot be read.
-Result<ScanResult> scanFolder(const QString &folder, const FilePattern &pattern, int capacity = 32767);
+// Fails (Unreadable) when the folder cannot be read. `earlier` is a reading of the
+// folder made a moment ago, used instead of reading it again while it is under a
+// second old and the folder has not changed since.
+Result<ScanResult> scanFolder(const QString &folder, const FilePattern &pattern, int capacity = 32767,
+                              const FolderReadingPtr &earlier = {});
 
 // Sub-folders of `folder` (hidden ones left out), in natural order; Unreadable
-// when the folder cannot be read.
-// Opening a folder lists its sub-folders and then its files in one step: the
-// file listing of the same folder that follows in that step (before the event
-// loop runs again) uses the reading made here, so a large folder is read once.
-Result<QStringList> subFolders(const QString &folder);
+// when the folder cannot be read. *reading gets the reading made.
+Result<QStringList> subFolders(const QString &folder, FolderReadingPtr *reading = nullptr);
 
 // Case-insensitive natural order (IMG2 before IMG10) with Japanese collation,
 // independent of the process locale.

@@ -92,6 +92,8 @@ QString reason(const Outcome &outcome)
 {
     if (!outcome.detail.isEmpty())
         return outcome.detail;
+    if (outcome.fault == Fault::TimedOut && !outcome.error)
+        return ownReason(ETIMEDOUT);
     return outcome.error ? systemReason(outcome.error) : QString();
 }
 
@@ -143,6 +145,13 @@ int askDeleteForGood(const QString &shown, const Outcome &why)
 void deleteFailed(const QString &shown, const Outcome &why)
 {
     switch (why.fault) {
+    case Fault::TimedOut:
+        // The call may still go through: nothing is said to have failed that may not have.
+        MsgBox(shown + kCrLf + kCrLf
+                   + QStringLiteral("の削除が時間内に終わりませんでした。ボリュームが応答しないため、"
+                                    "ごみ箱に移動されたかどうかはまだわかりません。"),
+               vbExclamation, deleteTitle());
+        return;
     case Fault::Gone:
         MsgBox(shown + kCrLf + kCrLf + QStringLiteral("は見つかりません。すでに削除されたか、名前が変わっています。"),
                vbExclamation, deleteTitle());
@@ -162,6 +171,12 @@ void deleteFailed(const QString &shown, const Outcome &why)
 void renameFailed(const QString &shown, const QString &newName, const Outcome &why)
 {
     switch (why.fault) {
+    case Fault::TimedOut:
+        MsgBox(shown + kCrLf + kCrLf
+                   + QStringLiteral("の名前の変更が時間内に終わりませんでした。ボリュームが応答しないため、"
+                                    "名前が変わったかどうかはまだわかりません。"),
+               vbExclamation, renameTitle());
+        return;
     case Fault::Gone:
         MsgBox(shown + kCrLf + kCrLf + QStringLiteral("が見つかりません。削除されたか、名前が変わっています。"),
                vbExclamation, renameTitle());
