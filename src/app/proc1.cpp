@@ -9,6 +9,7 @@
 #include "system/fonts.h"
 #include "system/msgbox.h"
 #include "system/single_instance.h"
+#include "system/workers.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -48,14 +49,15 @@ bool Module1::firstInstance(const SingleInstance &lock)
     return true;
 }
 
-int Module1::proc1(int argc, char *argv[])
+namespace {
+// A job still at work when the windows are gone (a copy's bytes being read from a
+// slow card) has this long to end; one stuck in a file system that no longer
+// answers is left to the end of the process.
+constexpr int kLastJobsMs = 2000;
+
+// The application, from the display's opening to the end of its event loop.
+int runWindows(char *argv[], const CommandLine &cmd)
 {
-    const CommandLine cmd = CommandLine::parse(CommandLine::arguments(argc, argv));
-    if (const auto status = cmd.report())
-        return *status;   // --help, --version or a misuse: no window, no lock
-    if (!choosePlatform())
-        return 1;
-    fonts::preload();
     // The arguments are ours: Qt must not take a path for one of its own options.
     int qtArgc = 1;
     // Qt aborts when its display does not open; say it in one line instead.
@@ -70,7 +72,7 @@ int Module1::proc1(int argc, char *argv[])
     QApplication::setWindowIcon(appIcon());
     SingleInstance lock(QStringLiteral("pelorinax"));
 
-    if (!firstInstance(lock))
+    if (!Module1::firstInstance(lock))
         return 0;
 
     const bool inStartFolder = enterStartFolder(cmd);
@@ -79,6 +81,22 @@ int Module1::proc1(int argc, char *argv[])
     if (inStartFolder)
         pickStartFile(main, cmd);
     return app.exec();
+}
+}  // namespace
+
+int Module1::proc1(int argc, char *argv[])
+{
+    const CommandLine cmd = CommandLine::parse(CommandLine::arguments(argc, argv));
+    if (const auto status = cmd.report())
+        return *status;   // --help, --version or a misuse: no window, no lock
+    if (!choosePlatform())
+        return 1;
+    fonts::preload();
+    const int status = runWindows(argv, cmd);
+    // The application has gone, and with it the clipboard's last copy (handed to
+    // a clipboard manager on the way): the jobs it left end before the process.
+    workers::finish(kLastJobsMs);
+    return status;
 }
 
 }  // namespace pel

@@ -2,10 +2,11 @@
 
 #include "system/pictures.h"
 #include "system/twips.h"
+#include "system/workers.h"
 
 #include <QFileInfo>
 
-#include <system_error>
+#include <utility>
 
 namespace pel {
 
@@ -22,8 +23,8 @@ QSizeF slideSize(QSizeF natural, QSizeF screen)
 
 SlideReadAhead::~SlideReadAhead()
 {
-    if (m_future.valid())
-        m_future.wait();   // the worker reads only its own copies; let it finish
+    if (m_job)
+        m_job->waitForFinished();   // the job reads only its own copies; let it finish
 }
 
 SlideReadAhead::Slide SlideReadAhead::prepare(const QString &path, QSizeF screen)
@@ -59,27 +60,24 @@ SlideReadAhead::Stamp SlideReadAhead::stampOf(const QString &path)
 
 void SlideReadAhead::start(const QString &path, QSizeF screen)
 {
-    if (m_future.valid())
-        m_future.wait();   // one worker at a time; it is almost always done by now
+    if (m_job)
+        m_job->waitForFinished();   // one job at a time; it is almost always done by now
     m_path = path;
     m_screen = screen;
     m_stamp = stampOf(path);
     // Metafiles are drawn with fonts, which belong to the user-interface thread; a
     // worker only opens them (their drawing is fast).
-    try {
-        m_future = std::async(std::launch::async, [path, screen] { return prepare(path, screen); });
-    } catch (const std::system_error &) {
-        m_future = {};   // no thread to be had: the tick decodes the picture itself
-    }
+    m_job = workers::run([path, screen] { return prepare(path, screen); });
 }
 
 std::optional<SlideReadAhead::Slide> SlideReadAhead::take(const QString &path, QSizeF screen)
 {
-    if (!m_future.valid())
+    if (!m_job)
         return std::nullopt;
+    const QFuture<Slide> job = *std::exchange(m_job, std::nullopt);
     Slide s;
     try {
-        s = m_future.get();   // leaves the future empty
+        s = job.result();
     } catch (...) {
         return std::nullopt;   // the worker failed (out of memory): decode at the tick instead
     }

@@ -1,11 +1,11 @@
 #pragma once
-// The next picture of a run, decoded on a worker thread while the current one shows,
+// The next picture of a run, decoded by a job on the workers while the current one shows,
 // so that a tick only has to put a finished picture on screen.
 #include <QDateTime>
+#include <QFuture>
 #include <QImage>
 #include <QSizeF>
 #include <QString>
-#include <future>
 #include <memory>
 #include <optional>
 
@@ -35,12 +35,12 @@ public:
     // the user-interface thread would otherwise do at the tick).
     static Slide prepare(const QString &path, QSizeF screen);
 
-    // Starts preparing `path` on a worker thread; a previous request is dropped.
+    // Starts preparing `path` on the workers; a previous request is dropped.
     void start(const QString &path, QSizeF screen);
     // The prepared slide when the last request was for this path and screen and the
     // file has not changed since (waits for the worker if it is still busy).
     std::optional<Slide> take(const QString &path, QSizeF screen);
-    bool pending() const { return m_future.valid(); }
+    bool pending() const { return m_job.has_value(); }
 
 private:
     struct Stamp {
@@ -53,7 +53,7 @@ private:
     QString m_path;
     QSizeF m_screen;
     Stamp m_stamp;
-    std::future<Slide> m_future;
+    std::optional<QFuture<Slide>> m_job;
 };
 
 }  // namespace pel
