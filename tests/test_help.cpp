@@ -53,6 +53,7 @@ class TestHelp : public QObject {
     Q_OBJECT
     WindowsFixture fx;
     Form1 *f = nullptr;
+    QTemporaryDir m_data;   // the data folders the help viewer searches
 
     static void activate(QWidget *w)
     {
@@ -103,6 +104,12 @@ class TestHelp : public QObject {
     }
 
 private slots:
+    void initTestCase()
+    {
+        // The help viewer searches these, and the test's own folder, which holds no document.
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_data.filePath("home")));
+        qputenv("XDG_DATA_DIRS", QFile::encodeName(m_data.filePath("system")));
+    }
     void init()
     {
         makePicture(QDir(fx.folder()).filePath("a.bmp"), 20, 10, "BMP");
@@ -112,7 +119,6 @@ private slots:
     void cleanup()
     {
         help::closeViewer();
-        help::setSearchPlacesOverride(std::nullopt);
         fx.stop();
     }
 
@@ -354,7 +360,6 @@ private slots:
         QPointer<Form1> main(f);
         QPointer<QWidget> open;
         if (window == 0) {
-            help::setSearchPlacesOverride(help::SearchPlaces{fx.folder(), "/none", "/none", "/none"});
             f->howtouse->trigger();
             open = help::viewer();
             f->owari->trigger();
@@ -376,17 +381,14 @@ private slots:
 
     void howToUseOpensTheViewerBesideAWorkingMainWindow()
     {
-        QTemporaryDir data;
-        QDir(data.path()).mkdir("pelorinax");
-        writeText(QDir(data.path()).filePath("pelorinax/pelorinax.html"),
-                  "<html><head><title>T</title></head><body><a name=\"top\"></a>help</body></html>");
-        help::setSearchPlacesOverride(help::SearchPlaces{"", data.path() + "/none", data.path() + "/..:" + data.path(),
-                                                         "/none"});
+        const QString document = m_data.filePath("system/pelorinax/pelorinax.html");
+        QDir().mkpath(QFileInfo(document).path());
+        writeText(document, "<html><head><title>T</title></head><body><a name=\"top\"></a>help</body></html>");
         f->howtouse->trigger();   // returns at once: no loop runs in this test
         help::HelpViewer *v = help::viewer();
         QVERIFY(v && v->isVisible());
         QCOMPARE(v->owner(), f);
-        QCOMPARE(v->documentPath(), QDir(data.path()).filePath("pelorinax/pelorinax.html"));
+        QCOMPARE(v->documentPath(), document);
         QVERIFY(!QApplication::activeModalWidget());
         QVERIFY(fx.shown().isEmpty());
 
