@@ -120,9 +120,15 @@ private slots:
         QCOMPARE(parse({QStringLiteral("--version"), m_pictures}).action, CommandLine::Action::Version);
         QCOMPARE(parse({QStringLiteral("-V")}).action, CommandLine::Action::Version);
         QCOMPARE(parse({QStringLiteral("--"), QStringLiteral("--help")}).action, CommandLine::Action::Start);
-        const CommandLine unknown = parse({QStringLiteral("--slideshow")});
-        QCOMPARE(unknown.action, CommandLine::Action::Misuse);
-        QVERIFY(unknown.message.contains(QStringLiteral("--slideshow")));
+        // An unknown option is named as typed, in one line.
+        for (const QString &typed : {QStringLiteral("--slideshow"), QStringLiteral("--slideshow=3"),
+                                     QStringLiteral("-dash.bmp")}) {
+            const CommandLine unknown = parse({m_pictures, typed});
+            QCOMPARE(unknown.action, CommandLine::Action::Misuse);
+            QVERIFY2(unknown.message.contains(typed + QLatin1Char(' ')) && !unknown.message.contains(QLatin1Char('\n')),
+                     qPrintable(unknown.message));
+        }
+        QCOMPARE(parse({QStringLiteral("--bogus"), QStringLiteral("--help")}).action, CommandLine::Action::Help);
         QCOMPARE(parse({m_pictures, m_pictures}).action, CommandLine::Action::Misuse);
         QCOMPARE(parse({}).action, CommandLine::Action::Start);
         QVERIFY(parse({}).startFolder.isEmpty());

@@ -4,7 +4,6 @@
 #include "support/windows.h"
 #include "system/file_ops.h"
 #include "system/fsname.h"
-#include "system/ime.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -132,7 +131,6 @@ private slots:
         writeText(at("notes.txt"), "notes");
         d.mkdir(QStringLiteral("sub"));
         m_modals = 0;
-        ime::clearRequests();
         f = &fx.start();
         QCOMPARE(listed(), (QStringList{"a.bmp", "b.bmp", "d1.bmp", "IMG.bmp", "r1.bmp"}));
     }
@@ -307,7 +305,9 @@ private slots:
             QCOMPARE(QApplication::focusWidget(), w.Text1);
             QCOMPARE(w.Text1->nextInFocusChain(), w.Command1);
             QCOMPARE(w.Command1->nextInFocusChain(), w.Command2);
-            QCOMPARE(ime::requests(), (QStringList{"Form5.Text1:1", "Form5.Text1:4"}));
+            // Kanji input on: the input method is switched on for the box, never off.
+            QTRY_VERIFY(!fx.os().inputMethod.isEmpty());
+            QVERIFY(!fx.os().inputMethod.contains(false));
 
             // Really modal: a key the window system brings to the main window is refused.
             QCOMPARE(QGuiApplication::modalWindow(), w.windowHandle());
@@ -348,6 +348,8 @@ private slots:
     {
         const QByteArray bytes = read(at("IMG.bmp"));
         rename("IMG.bmp", [&](Form5 &w) {
+            QTRY_VERIFY(w.Text1->hasFocus());
+            QTRY_COMPARE(fx.os().inputMethod, QList<bool>{true});
             for (const char *other : {"a.bmp", "r1.bmp"}) {
                 w.Text1->setText(QString::fromLatin1(other));
                 w.Command1->click();
@@ -360,20 +362,23 @@ private slots:
         QCOMPARE(f->List1->ListIndex(), -1);
         QCOMPARE(read(at("img.bmp")), bytes);
         QCOMPARE(QDir(fx.folder()).entryList({"img.bmp", "IMG.bmp"}, QDir::Files, QDir::Name), QStringList{"img.bmp"});
-        QCOMPARE(ime::requests(), (QStringList{"Form5.Text1:1", "Form5.Text1:4", "Form5.Text1:2"}));
+        // Switched off again once the name is changed (the box still had the focus).
+        QCOMPARE(fx.os().inputMethod.last(), false);
         QCOMPARE(f->focusWidget(), f->List1);
 
         // Kanji input off: the box opens as designed; a name outside the pattern stays listed.
         f->ime_moff->trigger();
-        ime::clearRequests();
-        rename("b.bmp", [](Form5 &w) {
-            QVERIFY(ime::requests().isEmpty());
+        fx.os().inputMethod.clear();
+        rename("b.bmp", [this](Form5 &w) {
+            QTRY_VERIFY(w.Text1->hasFocus());
+            QCoreApplication::processEvents();   // the focus handlers run
+            QVERIFY(fx.os().inputMethod.isEmpty());
             w.Text1->setText("b.txt");
             w.Command1->click();
         });
         QCOMPARE(listed().at(1), QStringLiteral("b.txt"));
         QVERIFY(QFile::exists(at("b.txt")));
-        QCOMPARE(ime::requests(), QStringList{"Form5.Text1:2"});
+        QCOMPARE(fx.os().inputMethod, QList<bool>{false});
     }
 
     void refusedNamesKeepTheDialogTheFileAndTheList()

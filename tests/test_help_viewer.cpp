@@ -30,52 +30,42 @@ class TestHelpViewer : public QObject {
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write("<html><head><title>" + title + "</title></head><body><p>" + title + "</p></body></html>");
     }
-    SearchPlaces places()
-    {
-        return {folder("exe"), tmp().filePath("datahome"), tmp().filePath("d1") + ":relative/dir:" + tmp().filePath("d2"),
-                folder("home")};
-    }
 
 private slots:
-    void init() { dir = std::make_unique<QTemporaryDir>(); }
+    // The data folders of each test are its own: XDG_DATA_HOME and two XDG_DATA_DIRS
+    // (a relative entry among them, which the XDG rules ignore).
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_DATA_HOME", QFile::encodeName(tmp().filePath("datahome")));
+        qputenv("XDG_DATA_DIRS", QFile::encodeName(tmp().filePath("d1") + ":relative/dir:" + tmp().filePath("d2")));
+    }
     void cleanup()
     {
         closeViewer();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        setSearchPlacesOverride(std::nullopt);
     }
 
-    void foldersFollowTheXdgRules()
+    void theProgramsFolderFirstThenTheDataFoldersThenItsShareFolder()
     {
-        const QString h = tmp().path();
-        QCOMPARE(places().folders(), (QStringList{h + "/exe", h + "/datahome/pelorinax", h + "/d1/pelorinax",
-                                                  h + "/d2/pelorinax", h + "/share/pelorinax"}));
-        // Unset or empty: the defaults; a relative XDG_DATA_HOME is no folder at all.
-        const SearchPlaces unset{"/opt/p/bin", "", "", "/home/u"};
-        const QStringList defaults{"/opt/p/bin", "/home/u/.local/share/pelorinax", "/usr/local/share/pelorinax",
-                                   "/usr/share/pelorinax", "/opt/p/share/pelorinax"};
-        QCOMPARE(unset.folders(), defaults);
-        QCOMPARE((SearchPlaces{"/opt/p/bin", "share", "", "/home/u"}.folders()), defaults);
-        // A variable set to nothing but relative entries leaves no system folder.
-        QCOMPARE((SearchPlaces{"", "/x/", "a:b", "/home/u"}.folders()), QStringList{"/x/pelorinax"});
+        const QString h = tmp().path(), exe = QCoreApplication::applicationDirPath();
+        QCOMPARE(searchFolders(), (QStringList{exe, h + "/datahome/pelorinax", h + "/d1/pelorinax", h + "/d2/pelorinax",
+                                               QDir::cleanPath(exe + "/../share/pelorinax")}));
         QCOMPARE(documentName("pelorinax.hlp"), QStringLiteral("pelorinax.html"));
     }
 
-    void theFirstFolderHoldingTheDocumentWins()
+    void theFirstDataFolderHoldingTheDocumentWins()
     {
-        const SearchPlaces p = places();
-        setSearchPlacesOverride(p);
-        QVERIFY(findDocument("pelorinax.hlp", p).isEmpty());
+        QVERIFY(findDocument("pelorinax.hlp").isEmpty());
         // A folder of that name is not a document.
         folder("d1/pelorinax/pelorinax.html/");
-        QVERIFY(findDocument("pelorinax.hlp", p).isEmpty());
+        QVERIFY(findDocument("pelorinax.hlp").isEmpty());
         QDir(tmp().filePath("d1/pelorinax/pelorinax.html")).removeRecursively();
         // Filled from the last place to the first, each new one takes over.
-        const char *order[] = {"share/pelorinax", "d2/pelorinax", "d1/pelorinax", "datahome/pelorinax", "exe"};
-        for (const char *rel : order) {
+        for (const char *rel : {"d2/pelorinax", "d1/pelorinax", "datahome/pelorinax"}) {
             writeDocument(folder(rel), rel);
             const QString expected = QDir(tmp().filePath(rel)).filePath("pelorinax.html");
-            QCOMPARE(findDocument("pelorinax.hlp", p), expected);
+            QCOMPARE(findDocument("pelorinax.hlp"), expected);
             QVERIFY(WinHelp(nullptr, "pelorinax.hlp", kHelpContents, 0));
             QCOMPARE(viewer()->documentPath(), expected);
             QCOMPARE(viewer()->browser->source(), QUrl::fromLocalFile(expected));
@@ -85,8 +75,6 @@ private slots:
 
     void aMissingDocumentIsReportedInTheViewersOwnWindow()
     {
-        const SearchPlaces p = places();
-        setSearchPlacesOverride(p);
         QWidget owner;
         QVERIFY(!WinHelp(&owner, "pelorinax.hlp", kHelpContents, 0));
         HelpViewer *v = viewer();
@@ -95,7 +83,7 @@ private slots:
         QVERIFY(!QApplication::activeModalWidget());
         const QString text = v->browser->toPlainText();
         QVERIFY(text.contains("pelorinax.html"));
-        for (const QString &f : p.folders())
+        for (const QString &f : searchFolders())
             QVERIFY2(text.contains(f), qPrintable(f));
 
         // Installed meanwhile: the next call finds it in the same window.
@@ -109,7 +97,6 @@ private slots:
 
     void theViewerGoesWithItsOwner()
     {
-        setSearchPlacesOverride(places());
         auto *owner = new QWidget;
         WinHelp(owner, "pelorinax.hlp", kHelpContents, 0);
         QPointer<HelpViewer> v = viewer();
@@ -143,8 +130,9 @@ private slots:
         }
         QVERIFY(pictures >= 1);
 
-        // Shown from its folder, the viewer follows a link to its anchor.
-        setSearchPlacesOverride(SearchPlaces{dir, "/nonexistent", "/nonexistent", "/nonexistent"});
+        // Installed as a data folder, the viewer shows it and follows a link to its anchor.
+        QVERIFY(QDir().mkpath(tmp().filePath("d2")));
+        QVERIFY(QFile::link(dir, tmp().filePath("d2/pelorinax")));
         QVERIFY(WinHelp(nullptr, "pelorinax.hlp", kHelpContents, 0));
         QTextBrowser *b = viewer()->browser;
         QCOMPARE(viewer()->windowTitle(), QStringLiteral("Pelorinax Mini 使い方"));

@@ -5,6 +5,8 @@
 #include "system/drives.h"
 #include "system/fsname.h"
 
+#include <QCommandLineParser>
+#include <QDir>
 #include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,6 +65,20 @@ CommandLine startWith(const QString &path)
     return c;
 }
 
+// The option as the user typed it ("-dash.bmp", "--slideshow=3"), from the name
+// the parser reports.
+QString typedOption(const QStringList &args, const QString &name)
+{
+    for (const QString &a : args) {
+        if (a == QLatin1String("--"))
+            break;
+        const qsizetype dashes = a.startsWith(QLatin1String("--")) ? 2 : a.startsWith(QLatin1Char('-')) ? 1 : 0;
+        if (dashes > 0 && a.mid(dashes).section(QLatin1Char('='), 0, 0) == name)
+            return a;
+    }
+    return QStringLiteral("--") + name;
+}
+
 }  // namespace
 
 QStringList CommandLine::arguments(int argc, char *argv[])
@@ -75,25 +91,27 @@ QStringList CommandLine::arguments(int argc, char *argv[])
 
 CommandLine CommandLine::parse(const QStringList &args)
 {
-    QStringList paths;
-    bool options = true;
-    for (const QString &a : args) {
-        if (options && a == QLatin1String("--")) {
-            options = false;
-        } else if (options && (a == QLatin1String("--help") || a == QLatin1String("-h"))) {
-            CommandLine c;
-            c.action = Action::Help;
-            return c;
-        } else if (options && (a == QLatin1String("--version") || a == QLatin1String("-V"))) {
-            CommandLine c;
-            c.action = Action::Version;
-            return c;
-        } else if (options && a.startsWith(QLatin1Char('-')) && a != QLatin1String("-")) {
-            return misuse(QStringLiteral("unknown option %1").arg(a));
-        } else {
-            paths << a;
-        }
+    QCommandLineParser parser;
+    // One dash and a word is one option: "-dash.bmp" is refused as itself, not
+    // as the letters d, a, s, h (which would ask for the help).
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringList{QStringLiteral("V"), QStringLiteral("version")});
+    parser.addOption(help);
+    parser.addOption(version);
+    const bool understood = parser.parse(QStringList{QStringLiteral("pelorinax")} + args);
+    // Help and version win over paths and mistakes alike.
+    if (parser.isSet(help) || parser.isSet(version)) {
+        CommandLine c;
+        c.action = parser.isSet(help) ? Action::Help : Action::Version;
+        return c;
     }
+    if (!understood) {
+        const QStringList unknown = parser.unknownOptionNames();
+        return misuse(unknown.isEmpty() ? parser.errorText()
+                                        : QStringLiteral("unknown option %1").arg(typedOption(args, unknown.first())));
+    }
+    const QStringList paths = parser.positionalArguments();
     if (paths.size() > 1)
         return misuse(QStringLiteral("one folder or picture file at most, not %1").arg(paths.size()));
     if (paths.isEmpty())

@@ -19,9 +19,6 @@
 namespace pel {
 
 namespace {
-// How long the end waits for work still under way (a read-ahead, say).
-constexpr int kExitWaitMs = 500;
-
 // The windows place themselves, which a Wayland session does not allow: run
 // through XWayland there unless the user chose a platform.
 bool choosePlatform()
@@ -53,14 +50,15 @@ bool Module1::firstInstance(const SingleInstance &lock)
     return true;
 }
 
-int Module1::proc1(int argc, char *argv[])
+namespace {
+// A job still at work when the windows are gone (a copy's bytes being read from a
+// slow card) has this long to end; one stuck in a file system that no longer
+// answers is left to the end of the process.
+constexpr int kLastJobsMs = 2000;
+
+// The application, from the display's opening to the end of its event loop.
+int runWindows(char *argv[], const CommandLine &cmd)
 {
-    const CommandLine cmd = CommandLine::parse(CommandLine::arguments(argc, argv));
-    if (const auto status = cmd.report())
-        return *status;   // --help, --version or a misuse: no window, no lock
-    if (!choosePlatform())
-        return 1;
-    fonts::preload();
     // The arguments are ours: Qt must not take a path for one of its own options.
     int qtArgc = 1;
     // Qt aborts when its display does not open; say it in one line instead.
@@ -75,7 +73,7 @@ int Module1::proc1(int argc, char *argv[])
     QApplication::setWindowIcon(appIcon());
     SingleInstance lock(QStringLiteral("pelorinax"));
 
-    if (!firstInstance(lock))
+    if (!Module1::firstInstance(lock))
         return 0;
 
     const bool inStartFolder = enterStartFolder(cmd);
@@ -83,14 +81,28 @@ int Module1::proc1(int argc, char *argv[])
     main.Show();
     if (inStartFolder)
         pickStartFile(main, cmd);
-    const int code = app.exec();
+    return app.exec();
+}
+}  // namespace
+
+int Module1::proc1(int argc, char *argv[])
+{
+    const CommandLine cmd = CommandLine::parse(CommandLine::arguments(argc, argv));
+    if (const auto status = cmd.report())
+        return *status;   // --help, --version or a misuse: no window, no lock
+    if (!choosePlatform())
+        return 1;
+    fonts::preload();
+    const int status = runWindows(argv, cmd);
+    // The application has gone, and with it the clipboard's last copy (handed to
+    // a clipboard manager on the way): the jobs it left end before the process.
     // A read stuck in a share that does not answer may never return, and nothing
-    // of ours may wait for it on the way out: end without the usual tidying up.
-    if (!workers::finish(kExitWaitMs)) {
+    // of ours may wait for it: the process then ends without the usual tidying up.
+    if (!workers::finish(kLastJobsMs)) {
         std::fflush(nullptr);
-        std::_Exit(code);
+        std::_Exit(status);
     }
-    return code;
+    return status;
 }
 
 }  // namespace pel

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QStandardPaths>
 #include <QTextBrowser>
 #include <QToolButton>
 #include <QUrl>
@@ -14,50 +15,29 @@
 
 namespace pel::help {
 namespace {
-std::optional<SearchPlaces> g_override;
 QPointer<HelpViewer> g_viewer;
 
 const QString kFolder = QStringLiteral("pelorinax");
 
-QStringList absoluteEntries(const QString &list)
+QString exeDir() { return QCoreApplication::applicationDirPath(); }
+// Installed under a prefix the data folders do not name (/opt/pelorinax, say):
+// the data folder beside the executable's.
+QString besideExe() { return QDir::cleanPath(exeDir() + QStringLiteral("/../share/") + kFolder); }
+
+QString documentIn(const QString &folder, const QString &name)
 {
-    QStringList out;
-    for (const QString &entry : list.split(QLatin1Char(':'), Qt::SkipEmptyParts))
-        if (QDir::isAbsolutePath(entry))
-            out << entry;
-    return out;
+    const QFileInfo fi(QDir(folder).filePath(name));
+    return fi.isFile() && fi.isReadable() ? fi.absoluteFilePath() : QString();
 }
 }  // namespace
 
-SearchPlaces SearchPlaces::fromSystem()
+QStringList searchFolders()
 {
-    return {QCoreApplication::applicationDirPath(), qEnvironmentVariable("XDG_DATA_HOME"),
-            qEnvironmentVariable("XDG_DATA_DIRS"), QDir::homePath()};
-}
-
-QStringList SearchPlaces::folders() const
-{
-    QStringList out;
-    auto add = [&out](const QString &folder) {
-        const QString f = QDir::cleanPath(folder);
-        if (!out.contains(f))
-            out << f;
-    };
-    if (!exeDir.isEmpty())
-        add(exeDir);
-    // $XDG_DATA_HOME is one absolute folder; unset, empty or relative means the default.
-    if (QDir::isAbsolutePath(dataHome))
-        add(dataHome + QLatin1Char('/') + kFolder);
-    else if (!home.isEmpty())
-        add(home + QStringLiteral("/.local/share/") + kFolder);
-    const QStringList dirs = dataDirs.isEmpty() ? QStringList{QStringLiteral("/usr/local/share"), QStringLiteral("/usr/share")}
-                                                : absoluteEntries(dataDirs);
-    for (const QString &d : dirs)
-        add(d + QLatin1Char('/') + kFolder);
-    // Installed under a prefix the data folders do not name (/opt/pelorinax, say):
-    // the data folder beside the executable's.
-    if (!exeDir.isEmpty())
-        add(exeDir + QStringLiteral("/../share/") + kFolder);
+    QStringList out{exeDir()};
+    for (const QString &data : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation))
+        out << QDir(data).filePath(kFolder);
+    out << besideExe();
+    out.removeDuplicates();
     return out;
 }
 
@@ -66,18 +46,16 @@ QString documentName(const QString &helpFile)
     return QFileInfo(helpFile).completeBaseName() + kDocumentSuffix;
 }
 
-QString findDocument(const QString &helpFile, const SearchPlaces &places)
+QString findDocument(const QString &helpFile)
 {
     const QString name = documentName(helpFile);
-    for (const QString &folder : places.folders()) {
-        const QFileInfo fi(QDir(folder).filePath(name));
-        if (fi.isFile() && fi.isReadable())
-            return fi.absoluteFilePath();
-    }
-    return {};
+    QString found = documentIn(exeDir(), name);
+    if (found.isEmpty())
+        found = QStandardPaths::locate(QStandardPaths::GenericDataLocation, kFolder + QLatin1Char('/') + name);
+    if (found.isEmpty())
+        found = documentIn(besideExe(), name);
+    return found;
 }
-
-void setSearchPlacesOverride(std::optional<SearchPlaces> places) { g_override = std::move(places); }
 
 // ---- HelpViewer --------------------------------------------------------------
 
@@ -134,10 +112,9 @@ HelpViewer::HelpViewer(QWidget *owner, const QString &helpFile)
 
 void HelpViewer::showContents()
 {
-    const SearchPlaces places = g_override ? *g_override : SearchPlaces::fromSystem();
-    m_path = findDocument(m_helpFile, places);
+    m_path = findDocument(m_helpFile);
     if (m_path.isEmpty()) {
-        showMissing(documentName(m_helpFile), places.folders());
+        showMissing(documentName(m_helpFile), searchFolders());
         return;
     }
     browser->setSource(QUrl::fromLocalFile(m_path));

@@ -5,15 +5,14 @@
 // so the viewer searches the program's data folders for the name's stem with the
 // document's extension (pelorinax.hlp -> pelorinax.html):
 //   1. the folder of the executable (the document is copied there at build time),
-//   2. $XDG_DATA_HOME/pelorinax (default ~/.local/share/pelorinax),
-//   3. each of $XDG_DATA_DIRS under pelorinax/ (default /usr/local/share, /usr/share),
-//   4. ../share/pelorinax from the executable's folder (an install under any prefix).
+//   2. the generic data folders under pelorinax/, as QStandardPaths knows them
+//      ($XDG_DATA_HOME, then each of $XDG_DATA_DIRS, with their defaults),
+//   3. ../share/pelorinax from the executable's folder (an install under any prefix).
 // A document that cannot be found is reported in the viewer's own window.
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
-#include <optional>
 
 class QTextBrowser;
 class QToolButton;
@@ -23,27 +22,14 @@ namespace pel::help {
 inline constexpr int kHelpContents = 3;   // show the help file's contents
 inline const QString kDocumentSuffix = QStringLiteral(".html");
 
-// What the search reads from the system, so a test can set it.
-struct SearchPlaces {
-    QString exeDir;     // the folder of the executable
-    QString dataHome;   // $XDG_DATA_HOME as set (empty when unset)
-    QString dataDirs;   // $XDG_DATA_DIRS as set (empty when unset)
-    QString home;       // $HOME
-
-    static SearchPlaces fromSystem();
-    // The folders searched, in order. Relative entries of the XDG variables are
-    // ignored, as the XDG base directory rules ask.
-    QStringList folders() const;
-};
+// The folders searched, in order.
+QStringList searchFolders();
 
 // The file name the viewer looks for: the stem of `helpFile` with the document's
 // extension ("pelorinax.hlp" -> "pelorinax.html").
 QString documentName(const QString &helpFile);
-// The first folder of `places` holding the document; empty when none does.
-QString findDocument(const QString &helpFile, const SearchPlaces &places);
-
-// Tests set the places searched; nothing returns to the system's.
-void setSearchPlacesOverride(std::optional<SearchPlaces> places);
+// The document in the first folder that holds it; empty when none does.
+QString findDocument(const QString &helpFile);
 
 class HelpViewer : public QWidget {
     Q_OBJECT

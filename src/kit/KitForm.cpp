@@ -41,6 +41,36 @@ Qt::WindowFlags flagsFor(Border b)
     return Qt::Window;
 }
 
+// Some window managers (openbox) give a modal window a minimise box whatever its
+// hints say. Minimised, it would keep every other window of the program blocked
+// while nothing of it shows: a modal window, a form or a message box alike, comes
+// straight back instead.
+class ModalMinimiseGuard : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *e) override
+    {
+        if (e->type() == QEvent::WindowStateChange && watched->isWidgetType()) {
+            QPointer<QWidget> w = static_cast<QWidget *>(watched);
+            if (isMinimisedModal(w))
+                QTimer::singleShot(0, w, [w] {
+                    if (!isMinimisedModal(w))
+                        return;
+                    w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+                    w->raise();
+                    w->activateWindow();
+                });
+        }
+        return false;
+    }
+
+private:
+    static bool isMinimisedModal(const QWidget *w)
+    {
+        return w && w->isWindow() && w->isVisible() && w->isMinimized() && w->windowModality() != Qt::NonModal;
+    }
+};
+
 }  // namespace
 
 KitForm::KitForm(Border border, QWidget *parent) : QWidget(parent, flagsFor(border)), m_border(border)
@@ -50,6 +80,7 @@ KitForm::KitForm(Border border, QWidget *parent) : QWidget(parent, flagsFor(bord
     static bool watching = false;
     if (!watching) {
         watching = true;
+        qApp->installEventFilter(new ModalMinimiseGuard(qApp));
         // A framed window that did not move hears of its frame only this way.
         watchFrameExtents([](quintptr id) {
             for (QWidget *w : QApplication::topLevelWidgets()) {

@@ -1,8 +1,10 @@
 #include "system/clipboard.h"
 
 #include "system/fsname.h"
+#include "system/os.h"
 #include "system/pictures.h"
 #include "system/twips.h"
+#include "system/workers.h"
 
 #include <QBuffer>
 #include <QClipboard>
@@ -12,7 +14,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <ctime>
@@ -21,7 +22,6 @@
 #include <sys/mman.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace pel::clipboard {
@@ -31,7 +31,6 @@ namespace {
 const QString kPng = QStringLiteral("image/png");
 const QString kQtImage = QStringLiteral("application/x-qt-image");
 
-std::atomic<CopiedFile::Taking> g_taking{CopiedFile::Taking::AsUsual};
 constexpr int kKeepImageMs = 3000;
 
 // File systems stamp changes with a coarse clock (two seconds on FAT cards): a
@@ -45,6 +44,9 @@ bool sameFile(const struct stat &a, const struct stat &b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size
            && nanoseconds(a.st_mtim) == nanoseconds(b.st_mtim) && nanoseconds(a.st_ctim) == nanoseconds(b.st_ctim);
 }
+
+// The file's stamps as the Os reports them.
+bool statOpened(int fd, struct stat *st) { return os().fstatat(fd, "", st, AT_EMPTY_PATH) == 0; }
 
 bool changedMomentsAgo(const struct stat &st)
 {
@@ -113,12 +115,7 @@ struct CopiedFile::State {
         if (copy >= 0) {
             // Giving back the pages of a large copy takes milliseconds (15 for a
             // 300 MB picture): not on the thread that is making the next copy.
-            const int fd = copy;
-            try {
-                std::thread([fd] { ::close(fd); }).detach();
-            } catch (const std::system_error &) {
-                ::close(fd);
-            }
+            workers::run([fd = copy] { ::close(fd); });
         }
     }
 
@@ -129,7 +126,7 @@ struct CopiedFile::State {
         const int memory = memfd_create("pelorinax-copy", MFD_CLOEXEC);
         bool ok = memory >= 0 && copyAll(s->source, memory, s->opened.st_size);
         struct stat now {};
-        ok = ok && fstat(s->source, &now) == 0 && sameFile(now, s->opened);
+        ok = ok && statOpened(s->source, &now) && sameFile(now, s->opened);
         {
             const std::lock_guard<std::mutex> lock(s->mutex);
             ::close(s->source);
@@ -148,12 +145,12 @@ struct CopiedFile::State {
 
 std::shared_ptr<CopiedFile> CopiedFile::open(const QString &path)
 {
-    const int fd = ::open(fsname::encode(path).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = os().open(fsname::encode(path).constData(), O_RDONLY);
     if (fd < 0)
         return nullptr;
     auto state = std::make_shared<State>();
     state->source = fd;
-    if (fstat(fd, &state->opened) != 0 || !S_ISREG(state->opened.st_mode))
+    if (!statOpened(fd, &state->opened) || !S_ISREG(state->opened.st_mode))
         return nullptr;   // the state closes the file
     std::shared_ptr<CopiedFile> file(new CopiedFile);
     file->m_state = std::move(state);
@@ -170,22 +167,15 @@ QString CopiedFile::openedPath() const
 
 bool CopiedFile::take()
 {
-    const Taking taking = g_taking;
     {
         const std::lock_guard<std::mutex> lock(m_state->mutex);
         if (m_state->started)
             return !m_state->done || m_state->ok;
-        if (taking == Taking::WhenAsked)
-            return true;   // ready() takes them
         m_state->started = true;
     }
-    if (taking == Taking::InWorker || !changedMomentsAgo(m_state->opened)) {
-        try {
-            std::thread([state = m_state] { State::takeNow(state); }).detach();
-            return true;
-        } catch (const std::system_error &) {
-            // No worker to be had: take them here.
-        }
+    if (!changedMomentsAgo(m_state->opened)) {
+        workers::run([state = m_state] { State::takeNow(state); });
+        return true;
     }
     State::takeNow(m_state);
     return m_state->ok;
@@ -222,8 +212,6 @@ QByteArray CopiedFile::bytes() const
 }
 
 QString CopiedFile::bytesPath() const { return ready() ? procPath(m_state->copy) : QString(); }
-
-void CopiedFile::setTaking(Taking when) { g_taking = when; }
 
 // ---- PictureMimeData ------------------------------------------------------------
 

@@ -14,11 +14,12 @@
 namespace pel::clipboard {
 
 // A picture file as it was when it was copied. Its bytes are taken into memory by
-// a worker while the user reads the copy's message (at once when the file changed
-// a moment ago, when a later change could carry the same time stamp); the file is
-// then let go, so it may be changed, deleted or its card ejected. A paste gets
-// exactly those bytes, or the picture made from them, or nothing when the file
-// changed before they were taken: never another picture.
+// a job on the workers while the user reads the copy's message (at once when the
+// file changed a moment ago, when a later change could carry the same time
+// stamp); the file is then let go, so it may be changed, deleted or its card
+// ejected. A paste gets exactly those bytes, or the picture made from them, or
+// nothing when the file changed before they were taken: never another picture.
+// The file is opened and its stamps read through the Os.
 class CopiedFile {
 public:
     // Opens `path` as it is now; null when it is not a readable file.
@@ -39,12 +40,6 @@ public:
     // A path from which the copied bytes can be read while this object lives
     // (the picture loader opens it); empty unless ready().
     QString bytesPath() const;
-
-    // Tests choose when the bytes are taken: as usual, always by a worker (even
-    // for a file changed a moment ago), or only when first asked for (so a
-    // change made in between can be seen to win over the copy).
-    enum class Taking { AsUsual, InWorker, WhenAsked };
-    static void setTaking(Taking when);
 
     struct State;
 

@@ -1,5 +1,7 @@
 #include "system/fonts.h"
 
+#include "system/workers.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QFontDatabase>
@@ -10,18 +12,18 @@
 #include <fontconfig/fontconfig.h>
 #include <condition_variable>
 #include <mutex>
-#include <system_error>
-#include <thread>
+#include <utility>
 
 namespace pel::fonts {
 
 namespace {
-// The worker reads the font configuration, then, once told that the application
-// exists, fills Qt's font database. It is joined before the first font is used,
-// and at the latest when the process ends.
+// A job on the workers reads the font configuration, then, once told that the
+// application exists, fills Qt's font database. It is waited for before the first
+// font is used, and at the latest when the process ends.
 struct Preload {
     enum class App { Pending, Ready, Gone };
-    std::thread worker;
+    bool started = false;
+    QFuture<void> job;
     std::mutex mutex;
     std::condition_variable changed;
     App app = App::Pending;
@@ -53,8 +55,7 @@ struct Preload {
     void wait()
     {
         tell(App::Gone);   // no application: nothing more to fill
-        if (worker.joinable())
-            worker.join();
+        job.waitForFinished();
     }
     ~Preload() { wait(); }
 };
@@ -63,13 +64,9 @@ Preload g_preload;
 
 void preload()
 {
-    if (g_preload.worker.joinable())
+    if (std::exchange(g_preload.started, true))
         return;
-    try {
-        g_preload.worker = std::thread([] { g_preload.run(); });
-    } catch (const std::system_error &) {
-        // No worker: Qt loads the configuration itself when first asked.
-    }
+    g_preload.job = workers::run([] { g_preload.run(); });
 }
 
 void applicationReady()

@@ -9,7 +9,7 @@ namespace pel::fonts {
 inline const QString kGothic = QStringLiteral("ＭＳ Ｐゴシック");
 inline const QString kMincho = QStringLiteral("ＭＳ Ｐ明朝");
 
-// Starts reading the font configuration on a worker, so that it is ready when
+// Starts reading the font configuration on the workers, so that it is ready when
 // the first window measures text; called before the display is opened, which
 // takes about as long. The first font asked for waits for the worker.
 void preload();

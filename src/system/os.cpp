@@ -4,7 +4,11 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
@@ -24,6 +28,16 @@ Os &realOs()
 }
 
 std::atomic<Os *> g_installed{nullptr};
+
+// Only a session bus that exists: with no address and no user bus, connecting
+// would start one of its own (autolaunch), which nobody asked for.
+bool sessionBusKnown()
+{
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        return true;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
+}
 
 }  // namespace
 
@@ -87,6 +101,24 @@ double Os::twipsPerPixel()
             return 1440.0 / dpi;
     }
     return 15.0;
+}
+
+void Os::switchInputMethod(bool on)
+{
+    if (!sessionBusKnown())
+        return;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    // The controller acts on the input context that has the focus; Activate turns
+    // on the input method of the user's group (a Japanese engine starts in hiragana).
+    // Not started on demand: where fcitx5 does not run, the bus answers with an
+    // error that nobody waits for, and input stays as it is.
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.fcitx.Fcitx5"), QStringLiteral("/controller"),
+                                                       QStringLiteral("org.fcitx.Fcitx.Controller1"),
+                                                       on ? QStringLiteral("Activate") : QStringLiteral("Deactivate"));
+    call.setAutoStartService(false);
+    bus.asyncCall(call);
 }
 
 QByteArray Os::mountTable()

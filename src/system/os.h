@@ -1,7 +1,8 @@
 #pragma once
 // What this program asks of the operating system and the desktop that a test needs
-// to script, behind one interface: message boxes, the screen, the mount table and
-// the file calls of folder reading, drives and file operations. The program runs
+// to script, behind one interface: message boxes, the screen, the input method,
+// the mount table and the file calls of folder reading, drives, file operations
+// and the clipboard. The program runs
 // on the real one; a test installs its own for as long as it needs it.
 //
 // The calls may come from any thread (folders are read off the user-interface
@@ -36,6 +37,11 @@ public:
     // (1440 / its logical DPI).
     virtual QSize screenPixels();
     virtual double twipsPerPixel();
+
+    // Asks the input-method framework (fcitx5, where it runs on the session bus) to
+    // switch input on or off for the text box that has the focus. Returns at once:
+    // nothing waits for the bus. Silent where no framework runs.
+    virtual void switchInputMethod(bool on);
 
     // The text of /proc/self/mountinfo: the mounted volumes.
     virtual QByteArray mountTable();

@@ -47,6 +47,7 @@ deb)
     expected="$(sort <<'EOF'
 usr/bin/pelorinax
 usr/share/applications/pelorinax.desktop
+usr/share/doc/pelorinax/copyright
 usr/share/icons/hicolor/128x128/apps/pelorinax.png
 usr/share/icons/hicolor/256x256/apps/pelorinax.png
 usr/share/icons/hicolor/32x32/apps/pelorinax.png
@@ -86,6 +87,19 @@ $(diff <(echo "$expected") <(echo "$actual") | grep '^[<>]' | sed 's/^</missing:
         warnings="$(zcat "$root/usr/share/man/man1/pelorinax.1.gz" | LC_ALL=C.UTF-8 groff -k -man -ww -z -Tutf8 2>&1)"
         [ -z "$warnings" ] || fail "groff finds fault with the manual page: $warnings"
     fi
+
+    # The licence as Debian reads it: the machine-readable format, every file under
+    # one licence, and its text word for word the one at the top of the sources.
+    copyright="$root/usr/share/doc/pelorinax/copyright"
+    head -1 "$copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+        || fail "the copyright file is not in the machine-readable format: $(head -1 "$copyright")"
+    grep -A2 -x 'Files: \*' "$copyright" | grep -qx 'License: Expat' || fail "no licence for all files in $copyright"
+    shipped_text="$(awk 'on { print } prev == "" && $0 == "License: Expat" { on = 1 } { prev = $0 }' "$copyright" \
+                    | sed 's/^ //; s/^\.$//')"
+    source_text="$(sed -n '/^Permission is hereby granted/,$p' "$source/LICENSE")"
+    [ "$shipped_text" = "$source_text" ] || fail "the licence in $copyright differs from LICENSE:
+$(diff <(echo "$source_text") <(echo "$shipped_text"))"
+    ! dpkg-deb -f "$deb" Homepage | grep -q . || fail "the package names a homepage: $(dpkg-deb -f "$deb" Homepage)"
 
     validate_desktop "$root/usr/share/applications/pelorinax.desktop"
     # The installed tree as a software centre sees it: metainfo, desktop entry and icon together.

@@ -2,7 +2,8 @@
 // The operating system as a test scripts it. While a ScriptedOs lives it is the
 // one the program asks (system/os.h): message boxes are answered by `answer` (No
 // for a question, OK otherwise, when it is not set) and recorded in `shown`; the
-// screen is 1024 x 768 pixels at 96 DPI; the mount table holds `volumes` when
+// screen is 1024 x 768 pixels at 96 DPI; what the input method is asked is
+// recorded in `inputMethod` (true on, false off); the mount table holds `volumes` when
 // set; folders at or under `unreadable` cannot be read; any file call with a
 // script of its own runs that script instead of the system's.
 #include "system/drives.h"
@@ -35,6 +36,7 @@ public:
     QSize screen{1024, 768};
     double tpp = 15;
     int answerMs = 600;    // how long storage may take to answer (short, for the tests' sake)
+    QList<bool> inputMethod;   // each switch asked of the input method, in order
     int folderReads = 0;   // folders opened for reading their entries
     QStringList unreadable;
 
@@ -63,6 +65,7 @@ public:
     QSize screenPixels() override { return screen; }
     double twipsPerPixel() override { return tpp; }
     int storageAnswerMs() override { return answerMs; }
+    void switchInputMethod(bool on) override { inputMethod.append(on); }
     QByteArray mountTable() override
     {
         if (m_volumes.isEmpty())

@@ -1,8 +1,10 @@
 // The copy's clipboard contents: the file's own bytes and the picture at its
 // natural size, made when asked for, and always the picture as it was copied.
+#include "support/scripted_os.h"
 #include "support/testsupport.h"
 #include "system/clipboard.h"
 #include "system/pictures.h"
+#include "system/workers.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -13,8 +15,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+
 using namespace pel;
-using clipboard::CopiedFile;
 
 namespace {
 
@@ -53,7 +56,8 @@ class TestClipboard : public QObject {
     }
 
 private slots:
-    void cleanup() { CopiedFile::setTaking(CopiedFile::Taking::AsUsual); }
+    // Every job a copy started has ended: none outlives the test.
+    void cleanup() { QVERIFY(workers::finish(10000)); }
 
     void offersTheFileAndThePictureAtItsNaturalSize_data()
     {
@@ -100,25 +104,24 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
     }
 
-    // Changed in place, replaced, deleted: a paste gets the copied picture, or
-    // nothing when the change came before its bytes were taken, never the new one.
+    // Changed in place right after the copy, or deleted and another file put in its
+    // place: a paste gets the picture as copied, never the new one.
     void aPasteGetsThePictureAsCopied()
     {
         const QImage first = pattern(QSize(64, 48), Qt::yellow);
         const QImage second = pattern(QSize(64, 48), Qt::green);   // same size, other pixels
         const QString path = write("c.bmp", first, "BMP");
         const QByteArray copied = fileBytes(path);
-        auto changeInPlace = [&] {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::ReadWrite));   // same file, new content
-            QByteArray other = fileBytes(write("other.bmp", second, "BMP"));
-            QCOMPARE(other.size(), copied.size());
-            QCOMPARE(f.write(other), other.size());
-        };
 
         // Changed a moment ago: the bytes are taken before the copy returns.
         QVERIFY(clipboard::putPictureFile(path, PictureFormat::Bmp, first.size()));
-        changeInPlace();
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite));   // same file, new content
+            const QByteArray other = fileBytes(write("other.bmp", second, "BMP"));
+            QCOMPARE(other.size(), copied.size());
+            QCOMPARE(f.write(other), other.size());
+        }
         QCOMPARE(pastedPng(), first.convertToFormat(pastedPng().format()));
         QCOMPARE(onTheClipboard()->data("image/bmp"), copied);
 
@@ -128,24 +131,54 @@ private slots:
         QVERIFY(QFile::remove(path));
         write("c.bmp", first, "BMP");
         QCOMPARE(onTheClipboard()->data("image/bmp"), secondBytes);
+    }
 
-        // Taken by a worker while the file is changed: the copy or nothing.
-        write("c.bmp", first, "BMP");
-        CopiedFile::setTaking(CopiedFile::Taking::InWorker);
-        QVERIFY(clipboard::putPictureFile(path, PictureFormat::Bmp, first.size()));
-        changeInPlace();
-        const QByteArray raced = onTheClipboard()->data("image/bmp");
-        QVERIFY(raced.isEmpty() || raced == copied);
-        QVERIFY(raced.isEmpty() == pastedPng().isNull());
-
-        // Changed before the bytes were taken: nothing at all.
-        write("c.bmp", first, "BMP");
-        CopiedFile::setTaking(CopiedFile::Taking::WhenAsked);
-        QVERIFY(clipboard::putPictureFile(path, PictureFormat::Bmp, first.size()));
-        changeInPlace();
-        QVERIFY(onTheClipboard()->data("image/bmp").isEmpty());
-        QVERIFY(pastedPng().isNull());
-        QVERIFY(QGuiApplication::clipboard()->image().isNull());
+    // A file left alone for a while has its bytes taken by a job on the workers:
+    // the copy returns at once, a paste waits for the bytes and gets them; changed
+    // while they are taken, the paste gets nothing at all.
+    void anOldFileIsTakenByAWorker_data()
+    {
+        QTest::addColumn<bool>("changedMeanwhile");
+        QTest::newRow("left alone") << false;
+        QTest::newRow("changed meanwhile") << true;
+    }
+    void anOldFileIsTakenByAWorker()
+    {
+        QFETCH(bool, changedMeanwhile);
+        const QImage img = pattern(QSize(64, 48), Qt::yellow);
+        const QString path = write("d.bmp", img, "BMP");
+        const QByteArray copied = fileBytes(path);
+        test::ScriptedOs os;
+        QThread *const ui = QThread::currentThread();
+        std::atomic<int> onWorkers{0};
+        os.fstatatScript = [&](int dir, const char *name, struct stat *st, int flags) {
+            if (QThread::currentThread() != ui) {
+                ++onWorkers;
+                QThread::msleep(300);   // a slow card
+                if (changedMeanwhile) {
+                    QFile f(path);
+                    if (f.open(QIODevice::Append))
+                        f.write("more");
+                }
+            }
+            const int r = ::fstatat(dir, name, st, flags);
+            st->st_mtim.tv_sec -= 60;   // as if last changed a minute ago
+            st->st_ctim.tv_sec -= 60;
+            return r;
+        };
+        QVERIFY(clipboard::putPictureFile(path, PictureFormat::Bmp, img.size()));
+        QVERIFY(!workers::finish(0));   // the copy did not wait for its job
+        const QByteArray pasted = onTheClipboard()->data("image/bmp");
+        QCOMPARE(onWorkers.load(), 1);
+        if (changedMeanwhile) {
+            QVERIFY(pasted.isEmpty());
+            QVERIFY(pastedPng().isNull());
+            QVERIFY(QGuiApplication::clipboard()->image().isNull());
+        } else {
+            QCOMPARE(pasted, copied);
+            QCOMPARE(pastedPng(), img.convertToFormat(pastedPng().format()));
+        }
+        QVERIFY(workers::finish(10000));
     }
 };
 

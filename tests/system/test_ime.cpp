@@ -1,8 +1,13 @@
-// The input-method layer against a stand-in fcitx5 controller on a private session
-// bus that the test starts itself: which calls reach the bus, and in what order.
+// The input-method layer: what it asks of the input method and when (seen through
+// a scripted Os), and the real Os against a stand-in fcitx5 controller on a
+// private session bus that the test starts itself: which calls reach the bus, in
+// what order, and that none is waited for.
+#include "support/scripted_os.h"
 #include "system/ime.h"
+#include "system/os.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QLineEdit>
@@ -10,6 +15,8 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 #include <QtTest>
+
+#include <signal.h>
 
 using namespace pel;
 
@@ -67,10 +74,11 @@ private slots:
     }
     void init()
     {
-        ime::clearRequests();
         m_fake.calls.clear();
         QVERIFY(fcitx().registerService(QStringLiteral("org.fcitx.Fcitx5")));
         m_other->setFocus();
+        QTRY_VERIFY(m_other->hasFocus());
+        QTest::qWait(20);   // the focus handlers have run
     }
     void cleanupTestCase()
     {
@@ -79,48 +87,73 @@ private slots:
         m_daemon.waitForFinished();
     }
 
-    void theFocusedBoxSwitchesInOnAndOffInOrder()
+    void theFocusedBoxSwitchesAtOnceInOrder()
     {
+        test::ScriptedOs os;
         m_box->setFocus();
         QTRY_VERIFY(m_box->hasFocus());
         QTest::qWait(20);
-        m_fake.calls.clear();
+        os.inputMethod.clear();
         ime::setMode(m_box, ime::On);
         ime::setMode(m_box, ime::Hiragana);
         ime::setMode(m_box, ime::Off);
-        QTRY_COMPARE(m_fake.calls, (QStringList{"Activate", "Activate", "Deactivate"}));
-        QCOMPARE(ime::requests(), (QStringList{"Form9.Text1:1", "Form9.Text1:4", "Form9.Text1:2"}));
+        QCOMPARE(os.inputMethod, (QList<bool>{true, true, false}));
         QCOMPARE(ime::mode(m_box), 2);
         QVERIFY(m_box->inputMethodHints() & Qt::ImhPreferLatin);
     }
 
     void aBoxWithoutTheFocusWaitsForIt()
     {
+        test::ScriptedOs os;
         ime::setMode(m_box, ime::On);
         ime::setMode(m_box, ime::Hiragana);
         QVERIFY(m_box->testAttribute(Qt::WA_InputMethodEnabled));
         QVERIFY(!(m_box->inputMethodHints() & Qt::ImhPreferLatin));
         QTest::qWait(50);
-        QVERIFY(m_fake.calls.isEmpty());   // input for another box is not switched
+        QVERIFY(os.inputMethod.isEmpty());   // input for another box is not switched
         m_box->setFocus();
-        QTRY_COMPARE(m_fake.calls, QStringList{"Activate"});   // the mode last asked, once
+        QTRY_COMPARE(os.inputMethod, QList<bool>{true});   // the mode last asked, once
         m_other->setFocus();
+        ime::setMode(m_box, ime::Off);
+        QTest::qWait(50);
+        QCOMPARE(os.inputMethod, QList<bool>{true});
         m_box->setFocus();   // and again each time the box gets the focus
-        QTRY_COMPARE(m_fake.calls, (QStringList{"Activate", "Activate"}));
-        QCOMPARE(ime::requests(), (QStringList{"Form9.Text1:1", "Form9.Text1:4"}));
+        QTRY_COMPARE(os.inputMethod, (QList<bool>{true, false}));
+    }
+
+    void theFrameworkHearsEachSwitchInOrder()
+    {
+        os().switchInputMethod(true);
+        os().switchInputMethod(true);
+        os().switchInputMethod(false);
+        QTRY_COMPARE(m_fake.calls, (QStringList{"Activate", "Activate", "Deactivate"}));
+    }
+
+    // A bus that does not answer (its daemon stopped) holds up nothing: the box
+    // gets the focus at once, and the framework hears of it when the bus wakes.
+    void neverWaitsForTheBus()
+    {
+        ime::setMode(m_box, ime::Hiragana);
+        QVERIFY(::kill(pid_t(m_daemon.processId()), SIGSTOP) == 0);
+        QElapsedTimer clock;
+        clock.start();
+        m_box->setFocus();
+        QTest::qWait(50);   // the focus handler runs
+        ime::setMode(m_box, ime::Off);
+        const qint64 took = clock.elapsed();
+        QVERIFY(::kill(pid_t(m_daemon.processId()), SIGCONT) == 0);
+        QVERIFY2(took < 1000, qPrintable(QStringLiteral("the user interface waited %1 ms").arg(took)));
+        QTRY_COMPARE(m_fake.calls, (QStringList{"Activate", "Deactivate"}));
     }
 
     void silentWhereNoFrameworkRuns()
     {
         QVERIFY(fcitx().unregisterService(QStringLiteral("org.fcitx.Fcitx5")));
         QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
-        m_box->setFocus();
-        QTRY_VERIFY(m_box->hasFocus());
-        ime::setMode(m_box, ime::Hiragana);
-        ime::setMode(m_box, ime::Off);
-        QTest::qWait(50);
+        os().switchInputMethod(true);
+        os().switchInputMethod(false);
+        QTest::qWait(100);
         QVERIFY(m_fake.calls.isEmpty());
-        QCOMPARE(ime::requests().size(), 2);   // still recorded
     }
 };
 
