@@ -3,6 +3,7 @@
 #include "system/fsname.h"
 #include "system/os.h"
 #include "system/pictures.h"
+#include "system/storage.h"
 #include "system/twips.h"
 #include "system/workers.h"
 
@@ -297,20 +298,28 @@ void clear()
     QGuiApplication::clipboard()->clear();
 }
 
-bool putPictureFile(const QString &path, PictureFormat format, QSize naturalSize)
+Outcome putPictureFile(const QString &path, PictureFormat format, QSize naturalSize)
 {
-    std::shared_ptr<CopiedFile> file = CopiedFile::open(path);
-    if (!file)
-        return false;
-    // The file must still hold the picture the viewer shows: its header says so.
-    const auto picture = openPictureHere(file->openedPath(), twips::perPixel());
-    if (!picture || picture->format() != format || picture->pixelSize() != naturalSize)
-        return false;
-    if (!file->take())
-        return false;
+    // The file is opened, checked and its bytes started on a worker: a card or a
+    // share that does not answer must not freeze the window.
+    const Result<std::shared_ptr<CopiedFile>> taken = storage::run(
+        path, storage::Limit::Progress, [path, format, naturalSize, tpp = twips::perPixel()] {
+            std::shared_ptr<CopiedFile> file = CopiedFile::open(path);
+            if (!file)
+                return file;
+            // The file must still hold the picture the viewer shows: its header says so.
+            const auto picture = openPictureHere(file->openedPath(), tpp);
+            if (!picture || picture->format() != format || picture->pixelSize() != naturalSize || !file->take())
+                file.reset();
+            return file;
+        });
+    if (!taken.ok())
+        return taken.outcome;
+    if (!taken.value)
+        return Outcome::failure(Fault::Failed);
     clear();
-    QGuiApplication::clipboard()->setMimeData(new PictureMimeData(std::move(file), format, naturalSize));
-    return true;
+    QGuiApplication::clipboard()->setMimeData(new PictureMimeData(taken.value, format, naturalSize));
+    return {};
 }
 
 }  // namespace pel::clipboard

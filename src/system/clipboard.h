@@ -3,6 +3,7 @@
 // in its file's own format (the file's bytes) and as PNG and as an image at its
 // natural size; the pixels are made only when a program pastes them.
 #include "picture/picture.h"
+#include "system/result.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -78,8 +79,9 @@ void clear();
 
 // Clears the clipboard and puts the picture held by the file at `path` on it, when
 // the file still holds a picture of `format` and `naturalSize` (the one the viewer
-// shows). False, with the clipboard untouched, when it does not. Returns at once
-// for any size: nothing is decoded here.
-bool putPictureFile(const QString &path, PictureFormat format, QSize naturalSize);
+// shows). Fault::Failed, with the clipboard untouched, when it does not; the file
+// is looked at on a worker (see storage::run). Nothing is decoded here, so it
+// takes no longer for a large picture.
+Outcome putPictureFile(const QString &path, PictureFormat format, QSize naturalSize);
 
 }  // namespace pel::clipboard

@@ -129,7 +129,10 @@ void Form1::Command2_Click()
     // Always the natural size, also when the viewer shows the picture reduced. The
     // file is taken as it is now; its pixels are made when a program pastes them,
     // so the message comes at once whatever the size.
-    if (!clipboard::putPictureFile(fullPath(Module1::file_name), pic->format(), pic->pixelSize())) {
+    const Outcome copied = clipboard::putPictureFile(fullPath(Module1::file_name), pic->format(), pic->pixelSize());
+    if (copied.fault == Fault::Closing)
+        return;
+    if (!copied.ok()) {
         // Never report a copy that did not happen.
         messages::badFile(Module1::file_name);
         return;
