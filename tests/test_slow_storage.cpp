@@ -123,6 +123,83 @@ private slots:
         QCOMPARE(fx.shown().at(1).prompt, badFile("c.bmp"));
     }
 
+    // Started in a folder that does not answer: the window shows at once with empty
+    // lists, then the unready drive's message once.
+    void theStartInAStalledFolderShowsTheWindowAtOnce()
+    {
+        fx.stop();
+        QDir::setCurrent(pics);   // started there, as from a terminal in that folder
+        fs->stall({"pics"});
+        fx.os().setVolumes({"/", fs->path()});
+        QElapsedTimer t;
+        t.start();
+        f = &fx.start(pics);
+        QVERIFY2(t.elapsed() < 500, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(f->isVisible());
+        QCOMPARE(f->List1->ListCount(), 0);
+        QTRY_COMPARE(fx.shown().size(), 1);
+        QCOMPARE(fx.shown().at(0).prompt, QStringLiteral("ディバイスが準備されていません"));
+        QCOMPARE(f->List1->ListCount(), 0);
+        QCOMPARE(f->Dir1->Path(), pics);
+    }
+
+    // A drive that does not answer is a drive that is not ready; a folder that does
+    // not answer is one that cannot be read: the lists as for those.
+    void aStalledDriveOrFolderIsOneThatCannotBeRead()
+    {
+        QDir().mkpath(fs->source() + "/pics/sub");
+        f->Dir1->setPath(fs->path() + "/pics/sub");
+        f->Dir1->setPath(pics);
+        fs->stall({"pics/sub"});
+        whileStalled([&] { f->Dir1->setPath(pics + "/sub"); });
+        QCOMPARE(f->Dir1->Path(), pics + "/sub");
+        QCOMPARE(f->List1->ListCount(), 0);
+        QVERIFY(fx.shown().isEmpty());
+
+        f->Dir1->setPath(pics);   // another place of the same volume: refused at once while stuck
+        QCOMPARE(f->List1->ListCount(), 0);
+        fs->release();
+        QTRY_COMPARE(workers::pool().activeThreadCount(), 0);
+        QCoreApplication::processEvents();
+        f->Drive1->setDrive("/");
+        f->Drive1->setDrive(fs->path());
+        QCOMPARE(f->Dir1->Path(), pics);   // the drive kept its folder
+        QCOMPARE(f->List1->ListCount(), 4);
+        fs->stall({""});
+        f->Drive1->setDrive("/");
+        f->Drive1->setDrive(fs->path());
+        QCOMPARE(fx.shown().size(), 1);
+        QCOMPARE(fx.shown().at(0).prompt, QStringLiteral("ディバイスが準備されていません"));
+        QCOMPARE(f->Drive1->Drive(), QStringLiteral("/"));
+    }
+
+    // Copy, delete and rename on a share that stopped answering: the copy is not
+    // reported, and neither the delete nor the rename is said to have failed.
+    void copyDeleteAndRenameOnAStalledShare()
+    {
+        QVERIFY(fx.pick("a.bmp"));
+        f->Command1_Click();
+        fs->stall({"pics"});
+        fx.shown().clear();
+        whileStalled([&] { f->Command2_Click(); });
+        QCOMPARE(fx.shown().size(), 1);
+        QCOMPARE(fx.shown().at(0).prompt, badFile("a.bmp"));
+        fs->release();
+        f->Command3_Click();
+        QTRY_COMPARE(workers::pool().activeThreadCount(), 0);
+        QCoreApplication::processEvents();
+
+        fx.answer = [](const MsgBoxShown &b) { return (b.buttons & 7) == vbYesNo ? vbYes : vbOK; };
+        QVERIFY(fx.pick("c.bmp"));
+        fs->stall({"pics"});
+        fx.shown().clear();
+        whileStalled([&] { QTest::keyClick(f->List1, Qt::Key_D); });
+        QCOMPARE(fx.shown().size(), 2);
+        QVERIFY(fx.shown().at(1).prompt.contains(QStringLiteral("まだわかりません")));
+        QVERIFY(!fx.shown().at(1).prompt.contains(QStringLiteral("できませんでした")));
+        QCOMPARE(f->List1->List(2), QStringLiteral("c.bmp"));   // back in the list: it may well be there
+    }
+
     void readsThatFailOrFilesThatShrinkAreBadFiles_data()
     {
         QTest::addColumn<QString>("name");

@@ -1,5 +1,6 @@
 #include "app/state/Form1.h"
 
+#include "app/command_line.h"
 #include "app/state/Forms.h"
 #include "app/version.h"
 #include "help/help_viewer.h"
@@ -84,7 +85,7 @@ void Form1::createControls()
     List1->setBackColor(kPaleCyan);
 
     // Each of the three lists starts where the program was started.
-    const QString start = fsname::currentFolder();
+    const QString start = startFolder();
     Drives::setCurrentFolder(start);
 
     Drive1 = new kit::DriveListBox(c);
@@ -102,7 +103,7 @@ void Form1::createControls()
     Dir1->setBackColor(kWhite);
     {
         const QSignalBlocker block(Dir1);
-        Dir1->setPath(start);
+        Dir1->setPathUnread(start);   // read at load, with the file list
     }
 
     setTabOrder(Command1, Command3);
@@ -114,7 +115,7 @@ void Form1::createControls()
 
     File1 = new kit::FileListBox(this);
     File1->setObjectName(QStringLiteral("File1"));
-    File1->setPath(start);
+    File1->setUnread(start, QString());
 
     Image1 = new kit::PictureBox(kit::PictureBox::Mode::AutoSize, c);
     Image1->setObjectName(QStringLiteral("Image1"));
@@ -178,11 +179,12 @@ void Form1::Form_Load()
     Shape1.Top = 670;
     Shape1.Width = 4060;
     Shape1.Height = 3060;
-    File1->setPattern(QStringLiteral("*.WMF;*.jpeg;*jpg;*bmp;*.ico"));
+    File1->setUnread(File1->Path(), QStringLiteral("*.WMF;*.jpeg;*jpg;*bmp;*.ico"));
+    startReading();
     Module1::actual_flag = 0;
     Module1::screen_w = static_cast<Long>(twips::roundHalfEven(screen::widthTwips()));
     Module1::screen_h = static_cast<Long>(twips::roundHalfEven(screen::heightTwips()));
-    disp_data1();
+    finishReading(true);   // fills List1 (disp_data1) when the folder answered at once
 
     Form2 &viewer = Forms::form2();   // loaded hidden, to measure its borders
     Module1::frame_w = twips::toInt16(viewer.Width() - viewer.ScaleWidth());

@@ -4,6 +4,7 @@
 #include "app/version.h"
 #include "system/drives.h"
 #include "system/fsname.h"
+#include "system/storage.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -13,6 +14,10 @@
 
 namespace pel {
 namespace {
+
+// How long the start looks at a path before the window shows without waiting more.
+constexpr int kStartCheckMs = 100;
+QString g_startFolder;   // entered, or at least asked for
 
 void printLine(std::FILE *to, const QString &line)
 {
@@ -37,7 +42,7 @@ CommandLine unusable(const QString &path, const QString &why)
     return c;
 }
 
-CommandLine startWith(const QString &path)
+CommandLine checkedStart(const QString &path)
 {
     const QByteArray bytes = fsname::encode(path);
     struct stat st;
@@ -62,6 +67,21 @@ CommandLine startWith(const QString &path)
     CommandLine c;
     c.startFolder = folder;
     c.pickName = absolute.mid(slash + 1);
+    return c;
+}
+
+// What the path names is looked at on a worker: a share that does not answer at
+// once must not keep the window from showing. Its folder is then taken as given
+// and read once the window shows (where a share that never answers is reported).
+CommandLine startWith(const QString &path)
+{
+    const QString absolute = fsname::absolute(path);
+    storage::Pending<CommandLine> checked =
+        storage::start(absolute, storage::Limit::Answer, [path] { return checkedStart(path); });
+    if (checked.doneWithin(kStartCheckMs))
+        return checked.takeDone().value;
+    CommandLine c;
+    c.startFolder = absolute;
     return c;
 }
 
@@ -155,12 +175,20 @@ std::optional<int> CommandLine::report() const
     return std::nullopt;
 }
 
+QString startFolder() { return g_startFolder.isEmpty() ? fsname::currentFolder() : g_startFolder; }
+
 bool enterStartFolder(const CommandLine &cmd)
 {
     if (cmd.startFolder.isEmpty())
         return true;
-    if (fsname::setCurrentFolder(cmd.startFolder))
+    // On a worker, as the look at the path: a folder that does not answer at once
+    // is started in all the same, and read (or reported) once the window shows.
+    g_startFolder = cmd.startFolder;
+    storage::Pending<bool> entered = storage::start(cmd.startFolder, storage::Limit::Answer,
+                                                    [folder = cmd.startFolder] { return fsname::setCurrentFolder(folder); });
+    if (!entered.doneWithin(kStartCheckMs) || entered.takeDone().value)
         return true;
+    g_startFolder.clear();
     printLine(stderr, QStringLiteral("pelorinax: %1: the folder cannot be entered; starting in the current folder")
                           .arg(fsname::display(cmd.startFolder)));
     return false;

@@ -30,6 +30,8 @@ struct CommandLine {
 // Makes the start folder current, so that the main window loads there. False
 // (and one line on standard error) when it can no longer be entered.
 bool enterStartFolder(const CommandLine &cmd);
+// The folder the main window starts in: the one entered, else the current one.
+QString startFolder();
 
 // Picks the start file in List1 of the shown main window, as a click on it does:
 // the list takes the focus and the file is previewed. False (and one line on

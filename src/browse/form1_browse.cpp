@@ -3,7 +3,11 @@
 #include "app/state/Form1.h"
 #include "app/state/Module1.h"
 #include "system/drives.h"
+#include "system/file_listing.h"
 #include "system/messages.h"
+#include "system/storage.h"
+
+#include <QTimer>
 
 namespace pel {
 namespace {
@@ -14,6 +18,44 @@ const QColor kWhite(255, 255, 255);
 void Form1::disp_data1()
 {
     List1->setItems(File1->names(), File1->ids());
+}
+
+namespace {
+// How long the start waits for its folder before the window shows: a local folder
+// is read by then; one on a share that does not answer is waited for with the
+// window on screen.
+constexpr int kStartReadMs = 100;
+}  // namespace
+
+void Form1::startReading()
+{
+    m_startRead = storage::start(File1->Path(), storage::Limit::Answer,
+                                 [folder = File1->Path(), pattern = FilePattern(File1->Pattern())] {
+                                     StartRead r;
+                                     FolderReadingPtr reading;
+                                     r.subs = subFolders(folder, &reading);
+                                     r.files = scanFolder(folder, pattern, 32767, reading);
+                                     return r;
+                                 });
+}
+
+void Form1::finishReading(bool beforeShowing)
+{
+    if (beforeShowing && !m_startRead.doneWithin(kStartReadMs)) {
+        disp_data1();   // the lists stay empty while the window shows
+        QTimer::singleShot(0, this, [this] { finishReading(false); });
+        return;
+    }
+    Result<StartRead> read = m_startRead.take();
+    if (read.outcome.fault == Fault::Closing)
+        return;
+    if (!read.ok()) {
+        messages::deviceNotReady();   // the start folder's volume does not answer
+        return;
+    }
+    Dir1->showSubFolders(read.value.subs);
+    File1->setListing(std::move(read.value.files));
+    disp_data1();
 }
 
 void Form1::Dir1_Change()

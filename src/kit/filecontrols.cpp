@@ -165,6 +165,20 @@ void DirListBox::fill()
     });
     if (read.outcome.fault == Fault::Closing)
         return;
+    keepForFileList(read.value.reading);
+    showEntries(read.ok() ? read.value.subs : Result<QStringList>::failure(read.outcome));
+}
+
+void DirListBox::setPathUnread(const QString &path)
+{
+    m_path = cleanFolder(path);
+    showEntries(Result<QStringList>::failure(Outcome::failure(Fault::Unreadable)));
+}
+
+void DirListBox::showSubFolders(const Result<QStringList> &subs) { showEntries(subs); }
+
+void DirListBox::showEntries(const Result<QStringList> &subs)
+{
     clear();
     const QIcon open = folderIcon(true);
     const QIcon closed = folderIcon(false);
@@ -182,9 +196,7 @@ void DirListBox::fill()
         acc = acc.endsWith(QLatin1Char('/')) ? acc + part : acc + QLatin1Char('/') + part;
         current = add(fsname::display(part), acc, open, ++depth);
     }
-    const Result<QStringList> &subs = read.value.subs;
-    m_readable = read.ok() && subs.ok();
-    keepForFileList(read.value.reading);
+    m_readable = subs.ok();
     const QStringList shown = fsname::displayDistinct(subs.value);
     for (qsizetype i = 0; i < subs.value.size(); ++i) {
         const QString &s = subs.value.at(i);
@@ -251,8 +263,21 @@ void FileListBox::Refresh()
                                                    [path = m_path, pattern = m_pattern, earlier] {
                                                        return scanFolder(path, pattern, 32767, earlier);
                                                    });
-    m_names = std::move(scan.value.value.names);
-    m_ids = std::move(scan.value.value.ids);
+    setListing(std::move(scan.value));
+}
+
+void FileListBox::setUnread(const QString &path, const QString &pattern)
+{
+    m_path = cleanFolder(path);
+    m_pattern = FilePattern(pattern);
+    m_names.clear();
+    m_ids.clear();
+}
+
+void FileListBox::setListing(Result<ScanResult> listing)
+{
+    m_names = std::move(listing.value.names);
+    m_ids = std::move(listing.value.ids);
 }
 
 }  // namespace pel::kit

@@ -41,6 +41,10 @@ public:
     explicit DirListBox(QWidget *parent);
     QString Path() const { return m_path; }
     void setPath(const QString &path);
+    // The path without reading the folder (Change does not run): the entries are
+    // the parent chain alone until showSubFolders() gives the rest, read elsewhere.
+    void setPathUnread(const QString &path);
+    void showSubFolders(const Result<QStringList> &subs);
     // The folder of the highlighted entry (Path itself when nothing else is highlighted).
     QString highlightedPath() const;
     bool lastReadable() const { return m_readable; }
@@ -53,6 +57,7 @@ protected:
     void focusInEvent(QFocusEvent *e) override;
 private:
     void fill();
+    void showEntries(const Result<QStringList> &subs);
     QString m_path;
     QColor m_back;
     bool m_readable = true;
@@ -73,6 +78,10 @@ public:
     // What each name was when the folder was read.
     const std::vector<FileId> &ids() const { return m_ids; }
     void Refresh();
+    // Path and pattern without reading the folder: no names until setListing()
+    // gives what was read elsewhere.
+    void setUnread(const QString &path, const QString &pattern);
+    void setListing(Result<ScanResult> listing);
 private:
     QString m_path;
     FilePattern m_pattern;

@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QSemaphore>
 #include <QTimer>
 
 #include <atomic>
@@ -32,6 +33,7 @@ struct JobState {
     std::atomic<bool> started{false};
     std::atomic<bool> failed{false};
     clockid_t cpuClock{};
+    QSemaphore done;   // released once the job is over
 };
 
 qint64 cpuNs(clockid_t clock)
@@ -261,8 +263,23 @@ std::shared_ptr<Started> start(const QString &place, std::function<void()> job, 
         } catch (...) {
             state->failed = true;   // out of memory, say: the job did not happen
         }
+        state->done.release();
     });
     return std::make_shared<Started>(Started{volume, std::move(future), std::move(state)});
+}
+
+bool finishedWithin(const std::shared_ptr<Started> &job, int ms)
+{
+    if (!job->state->done.tryAcquire(1, ms))
+        return false;
+    job->state->done.release();   // for the next look
+    return true;
+}
+
+Outcome finish(const std::shared_ptr<Started> &job)
+{
+    job->future.waitForFinished();
+    return job->state->failed ? Outcome::failure(Fault::Failed) : Outcome{};
 }
 
 Outcome wait(const std::shared_ptr<Started> &job, Limit limit)

@@ -42,6 +42,11 @@ std::shared_ptr<Started> start(const QString &place, std::function<void()> job, 
 // is left to finish on its own, and its volume is not read again until it does),
 // Fault::Closing when the program closes meanwhile.
 Outcome wait(const std::shared_ptr<Started> &job, Limit limit);
+// Waits for a started job up to `ms` without an event loop (before the windows
+// show); true when it is done.
+bool finishedWithin(const std::shared_ptr<Started> &job, int ms);
+// The outcome of a job that is done.
+Outcome finish(const std::shared_ptr<Started> &job);
 }  // namespace detail
 
 // A job started ahead (the slideshow's next picture), waited for when needed.
@@ -51,6 +56,21 @@ public:
     Pending() = default;
     bool valid() const { return m_started != nullptr || !m_why.ok(); }
     // The job's value, or why there is none; waits here for it (see run()).
+    // Whether the job is done within `ms`, blocking this thread without an event loop
+    // meanwhile: for the start, before any window shows.
+    bool doneWithin(int ms) const { return !m_started || detail::finishedWithin(m_started, ms); }
+
+    // The value of a job found done by doneWithin(), without an event loop.
+    Result<T> takeDone()
+    {
+        if (!m_started)
+            return Result<T>::failure(m_why.ok() ? Outcome::failure(Fault::Failed) : m_why);
+        const Outcome why = detail::finish(std::exchange(m_started, nullptr));
+        if (!why.ok())
+            return Result<T>::failure(why);
+        return Result<T>::of(std::move(*m_value));
+    }
+
     Result<T> take()
     {
         if (!m_started)

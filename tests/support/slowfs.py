@@ -164,4 +164,4 @@ class SlowFs(Operations):
 if __name__ == '__main__':
     source, mountpoint, control = sys.argv[1:4]
     FUSE(SlowFs(os.path.abspath(source), control), mountpoint, foreground=True, nothreads=False,
-         use_ino=True, default_permissions=True)
+         use_ino=True, default_permissions=True, attr_timeout=0, entry_timeout=0, negative_timeout=0)

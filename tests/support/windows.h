@@ -60,7 +60,11 @@ public:
                 modal(f);
         });
         Drives::resetCurrentFolders();
-        QDir::setCurrent(startFolder.isEmpty() ? folder() : startFolder);
+        // Only when it differs: a folder on a share that stopped answering cannot
+        // even be entered again (the program's own start never waits for one).
+        const QString start = startFolder.isEmpty() ? folder() : startFolder;
+        if (QDir::currentPath() != start)
+            QDir::setCurrent(start);
         Form1 &f = Forms::form1();
         f.Show();
         return f;

@@ -14,6 +14,7 @@
 #include "kit/controls.h"
 #include "kit/filecontrols.h"
 #include "system/result.h"
+#include "system/storage.h"
 #include "kit/KitForm.h"
 
 #include <QAction>
@@ -86,6 +87,11 @@ public:
 
     // ---- browsing ----
     void disp_data1();
+    // The start folder's sub-folders and files, read on a worker from load on. The
+    // window shows without waiting for a folder that does not answer at once: the
+    // lists are then filled, or the drive reported not ready, once it shows.
+    void startReading();
+    void finishReading(bool beforeShowing);
     void Drive1_Change();
     void Dir1_Change();
     void List1_Click();
@@ -146,6 +152,11 @@ private:
     bool m_inTick = false;          // inside Timer1_Timer
     SlideReadAhead &readAhead();    // the next picture of a run, made on first use
     std::unique_ptr<SlideReadAhead> m_readAhead;
+    struct StartRead {
+        Result<QStringList> subs;
+        Result<ScanResult> files;
+    };
+    storage::Pending<StartRead> m_startRead;
 };
 
 }  // namespace pel
