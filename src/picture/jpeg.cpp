@@ -15,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <type_traits>
 #include <unistd.h>
 #include <vector>
 // jpeglib.h needs size_t and FILE declared first.
@@ -246,14 +247,22 @@ bool readHeader(Session &s)
     return true;
 }
 
+// Everything a decode holds across libjpeg calls. libjpeg reports errors by a longjmp
+// back to runDecode(), which skips every destructor between: so runDecode() and the
+// functions it calls keep only trivially destructible locals (numbers, sizes, plain
+// pointers), and all that owns memory lives here, in the caller's object.
 struct Decode {
     Session session;
     QSize target;  // upright; empty: natural size
     int orientation = 1;
+    DecodeKey key;          // which kept decode this one is, or may become
+    bool keepable = false;  // a decode reduced by the DCT, of a file whose stamp was read
+    bool keep = false;      // and it is to be kept
     QImage out;    // as decoded by libjpeg, unless reduced while it was read
     std::optional<BoxReducer> reducer;
     std::vector<quint32> row;
 };
+static_assert(std::is_trivially_destructible_v<QSize>, "QSize is kept in runDecode's frames");
 
 inline quint32 cmykToRgb(const uchar *p, bool inverted)
 {
@@ -269,21 +278,19 @@ inline quint32 cmykToRgb(const uchar *p, bool inverted)
     return 0xff000000u | (r << 16) | (g << 8) | b;
 }
 
-// All libjpeg calls of a decode; returns false on a libjpeg error (d.session.message() says which).
-bool runDecode(Decode &d)
+// --- Called between setjmp and longjmp: no local may own anything (see Decode). ---
+
+// Picks the smallest scaled decode that is still no smaller than the target and
+// returns the target in stored orientation.
+QSize chooseScale(Decode &d)
 {
     jpeg_decompress_struct &cinfo = d.session.cinfo;
-    if (setjmp(d.session.err.jump))
-        return false;
-    jpeg_read_header(&cinfo, TRUE);
     d.orientation = orientationOf(cinfo);
     const QSize natural(int(cinfo.image_width), int(cinfo.image_height));
     // Turning a picture upright holds it twice for a moment.
     if (d.orientation >= 5 && mulSat(decodedBytes(d.target.isEmpty() ? natural : d.target), 2) > maxDecodedBytes())
         fail(reinterpret_cast<j_common_ptr>(&cinfo), "picture is too large to be turned upright");
-    QSize target = d.target.isEmpty() ? natural : (d.orientation >= 5 ? d.target.transposed() : d.target);
-
-    // The smallest scaled decode that is still no smaller than the target.
+    const QSize target = d.target.isEmpty() ? natural : (d.orientation >= 5 ? d.target.transposed() : d.target);
     static const int denominators[] = {8, 4, 2, 1};
     for (int denom : denominators) {
         cinfo.scale_num = 1;
@@ -292,68 +299,64 @@ bool runDecode(Decode &d)
         if (int(cinfo.output_width) >= target.width() && int(cinfo.output_height) >= target.height())
             break;
     }
-    const QSize decodedSize(int(cinfo.output_width), int(cinfo.output_height));
-    // A decode reduced by the DCT is shared by every later use of the same file at the
-    // same scale (the preview, the reduced viewer, a slide); it is made with the same
-    // settings whatever the target, so the file and the scale identify it.
-    const bool keepable = cinfo.scale_denom > 1 && d.session.stamped;
-    const DecodeKey key{d.session.path, d.session.stamp, int(cinfo.scale_denom)};
-    if (keepable) {
-        QImage kept = DecodeCache::shared().find(key);
-        if (kept.size() == decodedSize) {
-            d.out = std::move(kept);
-            return true;
-        }
-    }
-    const bool keep = keepable && d.session.settled && decodedBytes(decodedSize) <= DecodeCache::kMaxBytes;
-    // When the decode is reduced further, the merged (non-fancy) chroma upsampling is
-    // invisible in the result and spares a pass over every row.
-    if (!keep && int(cinfo.output_width) >= 2 * target.width() && int(cinfo.output_height) >= 2 * target.height())
-        cinfo.do_fancy_upsampling = FALSE;
-    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
-    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
-    const bool inverted = cinfo.saw_Adobe_marker;
-    const bool dcOnly = cinfo.progressive_mode && cinfo.scale_denom == 8;
-    if (dcOnly) {
-        cinfo.buffered_image = TRUE;
-        cinfo.do_block_smoothing = FALSE;
-    }
-    // Decoded straight into a picture unless it is reduced further while it is read
-    // (a decode to be kept is whole, and reduced afterwards).
-    const bool direct = keep || (binFactor(decodedSize.width(), target.width()) == 1 &&
-                                 binFactor(decodedSize.height(), target.height()) == 1);
-    d.session.limitMemory(direct ? decodedBytes(decodedSize) : 0);
-    jpeg_start_decompress(&cinfo);
-    if (dcOnly) {
-        // At an eighth of the size only the DC coefficients count: stop reading once
-        // every component has them.
-        for (;;) {
-            const int status = jpeg_consume_input(&cinfo);
-            checkScans(&cinfo);
-            if (status == JPEG_REACHED_EOI || status == JPEG_SUSPENDED)
-                break;
-            if (status == JPEG_SCAN_COMPLETED) {
-                bool all = true;
-                for (int c = 0; c < cinfo.num_components; ++c)
-                    all = all && cinfo.coef_bits[c][0] >= 0;
-                if (all)
-                    break;
-            }
-        }
-        jpeg_start_output(&cinfo, cinfo.input_scan_number);
-    }
+    return target;
+}
 
-    const QSize decoded(int(cinfo.output_width), int(cinfo.output_height));
+// A decode reduced by the DCT is shared by every later use of the same file at the
+// same scale (the preview, the reduced viewer, a slide); it is made with the same
+// settings whatever the target, so the file and the scale identify it. True when the
+// kept one was taken (into d.out).
+bool takeKept(Decode &d)
+{
+    const jpeg_decompress_struct &cinfo = d.session.cinfo;
+    const QSize decodedSize(int(cinfo.output_width), int(cinfo.output_height));
+    d.keepable = cinfo.scale_denom > 1 && d.session.stamped;
+    if (!d.keepable)
+        return false;
+    d.key = DecodeKey{d.session.path, d.session.stamp, int(cinfo.scale_denom)};
+    d.out = DecodeCache::shared().find(d.key);
+    if (d.out.size() == decodedSize)
+        return true;
+    d.out = QImage();
+    d.keep = d.session.settled && decodedBytes(decodedSize) <= DecodeCache::kMaxBytes;
+    return false;
+}
+
+// At an eighth of the size only the DC coefficients count: stops reading once every
+// component has them.
+void consumeDcScans(jpeg_decompress_struct &cinfo)
+{
+    for (;;) {
+        const int status = jpeg_consume_input(&cinfo);
+        checkScans(&cinfo);
+        if (status == JPEG_REACHED_EOI || status == JPEG_SUSPENDED)
+            return;
+        if (status == JPEG_SCAN_COMPLETED) {
+            bool all = true;
+            for (int c = 0; c < cinfo.num_components; ++c)
+                all = all && cinfo.coef_bits[c][0] >= 0;
+            if (all)
+                return;
+        }
+    }
+}
+
+// Reads the scan lines into d.out (direct) or through d.reducer.
+void readRows(Decode &d, QSize target, bool direct, bool cmyk)
+{
+    jpeg_decompress_struct &cinfo = d.session.cinfo;
+    const int width = int(cinfo.output_width);
+    const bool inverted = cinfo.saw_Adobe_marker;
     if (direct) {
-        d.out = QImage(decoded, QImage::Format_RGB32);
+        d.out = QImage(width, int(cinfo.output_height), QImage::Format_RGB32);
         if (d.out.isNull())
             ERREXIT(&cinfo, JERR_OUT_OF_MEMORY);
     } else {
-        d.reducer.emplace(decoded, target, false);
+        d.reducer.emplace(QSize(width, int(cinfo.output_height)), target, false);
         if (!d.reducer->valid())
             ERREXIT(&cinfo, JERR_OUT_OF_MEMORY);
     }
-    d.row.resize(std::size_t(decoded.width()));
+    d.row.resize(std::size_t(width));
     while (cinfo.output_scanline < cinfo.output_height) {
         const int y = int(cinfo.output_scanline);
         quint32 *dest = direct ? reinterpret_cast<quint32 *>(d.out.scanLine(y)) : d.row.data();
@@ -362,20 +365,57 @@ bool runDecode(Decode &d)
             break;
         if (cmyk) {
             const uchar *src = reinterpret_cast<const uchar *>(d.row.data());
-            for (int x = 0; x < decoded.width(); ++x)
+            for (int x = 0; x < width; ++x)
                 dest[x] = cmykToRgb(src + 4 * x, inverted);
         }
         if (!direct)
             d.reducer->addRow(y, dest);
     }
+}
+
+// All libjpeg calls of a decode; returns false on a libjpeg error (d.session.message() says which).
+bool runDecode(Decode &d)
+{
+    jpeg_decompress_struct &cinfo = d.session.cinfo;
+    if (setjmp(d.session.err.jump))
+        return false;
+    jpeg_read_header(&cinfo, TRUE);
+    const QSize target = chooseScale(d);
+    if (takeKept(d))
+        return true;
+    const QSize decodedSize(int(cinfo.output_width), int(cinfo.output_height));
+    // When the decode is reduced further, the merged (non-fancy) chroma upsampling is
+    // invisible in the result and spares a pass over every row.
+    if (!d.keep && decodedSize.width() >= 2 * target.width() && decodedSize.height() >= 2 * target.height())
+        cinfo.do_fancy_upsampling = FALSE;
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
+    const bool dcOnly = cinfo.progressive_mode && cinfo.scale_denom == 8;
+    if (dcOnly) {
+        cinfo.buffered_image = TRUE;
+        cinfo.do_block_smoothing = FALSE;
+    }
+    // Decoded straight into a picture unless it is reduced further while it is read
+    // (a decode to be kept is whole, and reduced afterwards).
+    const bool direct = d.keep || (binFactor(decodedSize.width(), target.width()) == 1 &&
+                                   binFactor(decodedSize.height(), target.height()) == 1);
+    d.session.limitMemory(direct ? decodedBytes(decodedSize) : 0);
+    jpeg_start_decompress(&cinfo);
+    if (dcOnly) {
+        consumeDcScans(cinfo);
+        jpeg_start_output(&cinfo, cinfo.input_scan_number);
+    }
+    readRows(d, target, direct, cmyk);
     if (dcOnly)
         jpeg_finish_output(&cinfo);
     // Nothing after the last scan line is needed; trailing data is not even read.
     jpeg_abort_decompress(&cinfo);
-    if (keep && cinfo.output_scanline == cinfo.output_height)
-        DecodeCache::shared().keep(key, d.out);
+    if (d.keep && cinfo.output_scanline == cinfo.output_height)
+        DecodeCache::shared().keep(d.key, d.out);
     return true;
 }
+
+// --- End of what runs between setjmp and longjmp. ---
 
 // The decode at libjpeg's scale, box-reduced to no less than `target` (stored
 // orientation) where whole bins fit; the final smooth pass follows.
