@@ -70,16 +70,6 @@ bool makePictures(const QString &dir)
     return true;
 }
 
-// The pictures are written (or copied) just before they are shown, and a file changed in
-// the last few seconds is never kept decoded; a user's photos are older. They are looked
-// at as from an hour later.
-qint64 anHourLater()
-{
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return (qint64(now.tv_sec) + 3600) * 1'000'000'000 + now.tv_nsec;
-}
-
 // ---- the windows, as a test starts them -----------------------------------------
 
 pel::Form1 &startMainWindow(const QString &folder)
@@ -88,7 +78,7 @@ pel::Form1 &startMainWindow(const QString &folder)
     pel::twips::setPerPixelOverride(15);
     pel::screen::setOverridePixels(QSize(1024, 768));
     pel::MsgBoxScript::install();   // every box answered OK
-    pel::picture::DecodeCache::shared().setClock(anHourLater);
+    bench::waitUntilSettled(folder);   // pictures written just now are not kept decoded
     pel::Drives::resetCurrentFolders();
     QDir::setCurrent(folder);
     pel::Form1 &f = pel::Forms::form1();

@@ -312,7 +312,7 @@ private:
             return false;
         }
         const std::size_t want = std::min(buf_.size() - kept, end_ - pos_);
-        const std::size_t got = want ? readAt(fd_, buf_.data() + kept, want, qint64(pos_)) : 0;
+        const std::size_t got = want ? std::size_t(std::max<qint64>(readAt(fd_, buf_.data() + kept, want, qint64(pos_)), 0)) : 0;
         pos_ += got;
         bufEnd_ += got;
         return bufEnd_ > 0;

@@ -1,6 +1,8 @@
 #pragma once
 // Our own decoders behind PictureFile. Each reads its header without decoding pixels,
 // and decodes straight to the size that will be shown.
+#include "picture/file.h"
+
 #include <QByteArray>
 #include <QIODevice>
 #include <QImage>
@@ -45,15 +47,6 @@ void liftQtAllocationLimit();
 // few bytes claiming a 2 GB comment would cost 2 GB; picture data (IDAT) is streamed and
 // may be cut short. Leaves the device at its start.
 bool pngChunksFit(QIODevice &device, QString *error);
-
-// Opens `path` for reading without ever blocking (a named pipe or a device listed
-// under a picture's name must not freeze the window) and accepts only a regular
-// file, judged on the opened descriptor, never by name. Returns the descriptor
-// (the caller closes it) and the file's size, or -1 with *error set.
-int openRegularFile(const QByteArray &path, qint64 *size, QString *error);
-
-// Reads up to `length` bytes at `offset`; fewer only at the end of the file or on an error.
-std::size_t readAt(int fd, void *buffer, std::size_t length, qint64 offset);
 
 // --- BMP and the DIBs inside icons ---------------------------------------------------
 

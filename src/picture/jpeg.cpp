@@ -6,7 +6,6 @@
 #include "picture/picture.h"
 #include "picture/scale.h"
 
-#include <QFile>
 #include <QTransform>
 
 #include <algorithm>
@@ -16,7 +15,6 @@
 #include <memory>
 #include <optional>
 #include <type_traits>
-#include <unistd.h>
 #include <vector>
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
@@ -106,11 +104,15 @@ extern "C" void onJpegProgress(j_common_ptr cinfo)
 }
 
 // Reads the file in large blocks: libjpeg-turbo takes its fast Huffman path only while
-// a few kilobytes are buffered, so the stock 4 KB stdio source spends a quarter of its
-// time on the slow one.
+// a few kilobytes are buffered, so a 4 KB source spends a quarter of its time on the
+// slow one. Only the bytes the file had when it was opened are read: a file that
+// shrinks meanwhile, or cannot be read, ends the decode with an error rather than
+// with a picture made up of what is not there.
 struct FileSource {
     jpeg_source_mgr pub;
-    std::FILE *file = nullptr;
+    int fd = -1;
+    qint64 pos = 0;  // the next byte to read
+    qint64 end = 0;  // the file's size when it was opened
     std::vector<JOCTET> buffer;
 };
 
@@ -120,16 +122,22 @@ extern "C" void sourceTerm(j_decompress_ptr) {}
 extern "C" boolean sourceFill(j_decompress_ptr cinfo)
 {
     auto *src = reinterpret_cast<FileSource *>(cinfo->src);
-    std::size_t n = std::fread(src->buffer.data(), 1, src->buffer.size(), src->file);
+    const qint64 want = std::min<qint64>(qint64(src->buffer.size()), src->end - src->pos);
+    qint64 n = want > 0 ? readAt(src->fd, src->buffer.data(), std::size_t(want), src->pos) : 0;
+    if (n < 0)
+        fail(reinterpret_cast<j_common_ptr>(cinfo), "the file cannot be read");
+    if (n < want)
+        fail(reinterpret_cast<j_common_ptr>(cinfo), "the file shrank while it was read");
+    src->pos += n;
     if (n == 0) {
-        // A truncated file ends as if it were complete; libjpeg fills in what is missing.
+        // A file cut short ends as if it were complete; libjpeg fills in what is missing.
         WARNMS(cinfo, JWRN_JPEG_EOF);
         src->buffer[0] = 0xff;
         src->buffer[1] = JPEG_EOI;
         n = 2;
     }
     src->pub.next_input_byte = src->buffer.data();
-    src->pub.bytes_in_buffer = n;
+    src->pub.bytes_in_buffer = std::size_t(n);
     return TRUE;
 }
 
@@ -144,10 +152,9 @@ extern "C" void sourceSkip(j_decompress_ptr cinfo, long count)
         return;
     }
     // Large segments (thumbnails, profiles) are stepped over without being read.
-    const long rest = count - long(src->pub.bytes_in_buffer);
+    const qint64 rest = qint64(count) - qint64(src->pub.bytes_in_buffer);
     src->pub.bytes_in_buffer = 0;
-    if (std::fseek(src->file, rest, SEEK_CUR) != 0)
-        sourceFill(cinfo);
+    src->pos = std::min(src->end, src->pos + rest);
 }
 
 // Owns the decompressor and the file. Everything that lives across a libjpeg call is
@@ -157,11 +164,9 @@ struct Session {
     ErrorManager err;
     ScanWatch watch;
     FileSource source;
-    std::FILE *file = nullptr;
-    QByteArray path;
+    UniqueFd fd;
     FileStamp stamp;
-    bool stamped = false;   // the stamp was read
-    bool settled = false;   // and a decode of the file may be kept
+    bool settled = false;   // a decode of the file may be kept
 
     Session()
     {
@@ -178,12 +183,7 @@ struct Session {
         cinfo.progress = &watch.pub;
         limitMemory(0);
     }
-    ~Session()
-    {
-        jpeg_destroy_decompress(&cinfo);
-        if (file)
-            std::fclose(file);
-    }
+    ~Session() { jpeg_destroy_decompress(&cinfo); }
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
 
@@ -198,19 +198,21 @@ struct Session {
 
     bool open(const QByteArray &path, QString *error)
     {
-        qint64 size = 0;
-        const int fd = openRegularFile(path, &size, error);
-        if (fd < 0)
+        // The clock is read before the file's stamp: a change while it is decoded then
+        // shows in the next stamp.
+        const qint64 now = FileStamp::nowNs();
+        fd = openRegularFile(path, error);
+        if (!fd.valid())
             return false;
-        file = fdopen(fd, "rb");
-        if (!file) {
-            ::close(fd);
-            setError(error, QStringLiteral("cannot open the file"));
+        const auto st = FileStamp::of(fd.get(), path);
+        if (!st) {
+            setError(error, QStringLiteral("cannot read the file"));
             return false;
         }
-        this->path = path;
-        stamped = DecodeCache::shared().stamp(fd, &stamp, &settled);
-        source.file = file;
+        stamp = *st;
+        settled = stamp.settledAt(now);
+        source.fd = fd.get();
+        source.end = stamp.size;
         source.buffer.resize(std::size_t(256) << 10);
         source.pub.init_source = sourceInit;
         source.pub.fill_input_buffer = sourceFill;
@@ -256,7 +258,6 @@ struct Decode {
     QSize target;  // upright; empty: natural size
     int orientation = 1;
     DecodeKey key;          // which kept decode this one is, or may become
-    bool keepable = false;  // a decode reduced by the DCT, of a file whose stamp was read
     bool keep = false;      // and it is to be kept
     QImage out;    // as decoded by libjpeg, unless reduced while it was read
     std::optional<BoxReducer> reducer;
@@ -310,10 +311,9 @@ bool takeKept(Decode &d)
 {
     const jpeg_decompress_struct &cinfo = d.session.cinfo;
     const QSize decodedSize(int(cinfo.output_width), int(cinfo.output_height));
-    d.keepable = cinfo.scale_denom > 1 && d.session.stamped;
-    if (!d.keepable)
+    if (cinfo.scale_denom <= 1)
         return false;
-    d.key = DecodeKey{d.session.path, d.session.stamp, int(cinfo.scale_denom)};
+    d.key = DecodeKey{d.session.stamp, int(cinfo.scale_denom)};
     d.out = DecodeCache::shared().find(d.key);
     if (d.out.size() == decodedSize)
         return true;

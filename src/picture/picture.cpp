@@ -81,42 +81,6 @@ bool pngChunksFit(QIODevice &device, QString *error)
     return fits;
 }
 
-int openRegularFile(const QByteArray &path, qint64 *size, QString *error)
-{
-    int fd;
-    do
-        fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        setError(error, QStringLiteral("cannot open the file: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
-        return -1;
-    }
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        setError(error, QStringLiteral("not a regular file"));
-        return -1;
-    }
-    // A regular file never blocks; reads go back to the ordinary mode.
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    *size = qint64(st.st_size);
-    return fd;
-}
-
-std::size_t readAt(int fd, void *buffer, std::size_t length, qint64 offset)
-{
-    std::size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::pread(fd, static_cast<char *>(buffer) + done, length - done, off_t(offset + qint64(done)));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += std::size_t(n);
-    }
-    return done;
-}
-
 }  // namespace detail
 }  // namespace picture
 
@@ -166,39 +130,24 @@ Sniffed sniff(const QByteArray &head)
     return Sniffed::Unknown;
 }
 
-// A file opened through openRegularFile(), closed with this object.
-class Descriptor {
-public:
-    Descriptor() = default;
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return fd_; }
-    // Hands the descriptor to a QFile, which closes it from then on.
-    bool giveTo(QFile &file, QString *error)
-    {
-        if (!file.open(fd_, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-            setError(error, QStringLiteral("cannot open the file: %1").arg(file.errorString()));
-            return false;
-        }
-        fd_ = -1;
-        return true;
-    }
-
-private:
-    int fd_ = -1;
-};
-
 // Opens `path` as a regular file into `file` (see openRegularFile).
 bool openFile(QFile &file, const QByteArray &path, qint64 *size, QString *error)
 {
-    Descriptor fd(openRegularFile(path, size, error));
-    return fd.get() >= 0 && fd.giveTo(file, error);
+    UniqueFd fd = openRegularFile(path, error);
+    if (!fd.valid())
+        return false;
+    const auto stamp = FileStamp::of(fd.get(), path);
+    if (!stamp) {
+        setError(error, QStringLiteral("cannot read the file"));
+        return false;
+    }
+    if (!file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        setError(error, QStringLiteral("cannot open the file: %1").arg(file.errorString()));
+        return false;
+    }
+    fd.release();  // the QFile closes it from now on
+    *size = stamp->size;
+    return true;
 }
 
 // A whole small file (an icon), mapped where possible.
@@ -285,13 +234,14 @@ public:
 protected:
     QImage decode(QSize target, QString *error) const override
     {
-        qint64 fileSize = 0;
-        const Descriptor fd(openRegularFile(path_, &fileSize, error));
-        if (fd.get() < 0)
+        const UniqueFd fd = openRegularFile(path_, error);
+        const auto stamp = FileStamp::of(fd.get(), path_);
+        if (!fd.valid() || !stamp)
             return {};
+        const qint64 fileSize = stamp->size;
         // The headers and the palette; the pixels are read in bands as they are decoded.
         std::vector<uchar> head(std::size_t(std::min<qint64>(fileSize, kHeadBytes)));
-        head.resize(readAt(fd.get(), head.data(), head.size(), 0));
+        head.resize(std::size_t(std::max<qint64>(readAt(fd.get(), head.data(), head.size(), 0), 0)));
         DibLayout layout;
         if (!parseBmp(head.data(), head.size(), std::size_t(fileSize), &layout, error))
             return {};
