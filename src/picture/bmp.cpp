@@ -4,6 +4,8 @@
 #include "picture/decoders.h"
 #include "picture/scale.h"
 
+#include <QtEndian>
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -12,9 +14,6 @@
 namespace pel::picture::detail {
 namespace {
 
-quint16 u16(const uchar *p) { return quint16(p[0] | (p[1] << 8)); }
-quint32 u32(const uchar *p) { return quint32(p[0]) | (quint32(p[1]) << 8) | (quint32(p[2]) << 16) | (quint32(p[3]) << 24); }
-qint32 i32(const uchar *p) { return qint32(u32(p)); }
 
 constexpr quint32 kOpaqueBlack = 0xff000000u;
 
@@ -89,7 +88,7 @@ struct RowConverter {
             const int step = l.bpp / 8;
             s += std::size_t(x0) * std::size_t(step);
             for (int i = 0; i < n; ++i, s += step) {
-                const quint32 px = step == 2 ? u16(s) : u32(s);
+                const quint32 px = step == 2 ? qFromLittleEndian<quint16>(s) : qFromLittleEndian<quint32>(s);
                 const quint32 alpha = a(px, 0xff);
                 quint32 rgb;
                 if (plain32)
@@ -116,7 +115,7 @@ bool parseDibHeader(const uchar *data, std::size_t size, std::size_t base, std::
         return false;
     }
     const uchar *h = data + base;
-    const quint32 hs = u32(h);
+    const quint32 hs = qFromLittleEndian<quint32>(h);
     if (hs < 12 || hs > 4096 || size < base + std::min<std::size_t>(hs, 124)) {
         setError(error, QStringLiteral("BMP header is truncated or has an impossible size"));
         return false;
@@ -129,10 +128,10 @@ bool parseDibHeader(const uchar *data, std::size_t size, std::size_t base, std::
     int paletteEntrySize = 4;
     bool os2 = false;
     if (hs == 12) {
-        width = u16(h + 4);
-        height = qint16(u16(h + 6));
-        planes = u16(h + 8);
-        l.bpp = u16(h + 10);
+        width = qFromLittleEndian<quint16>(h + 4);
+        height = qint16(qFromLittleEndian<quint16>(h + 6));
+        planes = qFromLittleEndian<quint16>(h + 8);
+        l.bpp = qFromLittleEndian<quint16>(h + 10);
         paletteEntrySize = 3;
     } else {
         if (hs < 16) {
@@ -140,14 +139,14 @@ bool parseDibHeader(const uchar *data, std::size_t size, std::size_t base, std::
             return false;
         }
         os2 = hs < 40 || hs == 64 || (hs > 40 && hs < 52) || (hs > 56 && hs < 64);
-        width = i32(h + 4);
-        height = i32(h + 8);
-        planes = u16(h + 12);
-        l.bpp = u16(h + 14);
+        width = qFromLittleEndian<qint32>(h + 4);
+        height = qFromLittleEndian<qint32>(h + 8);
+        planes = qFromLittleEndian<quint16>(h + 12);
+        l.bpp = qFromLittleEndian<quint16>(h + 14);
         if (hs >= 20)
-            l.compression = u32(h + 16);
+            l.compression = qFromLittleEndian<quint32>(h + 16);
         if (hs >= 36)
-            colorsUsed = u32(h + 32);
+            colorsUsed = qFromLittleEndian<quint32>(h + 32);
     }
     if (icon)
         height /= 2;
@@ -172,7 +171,7 @@ bool parseDibHeader(const uchar *data, std::size_t size, std::size_t base, std::
             l.masks[2] = 0xff;
             // An icon's 32-bit image carries alpha, and so does a V4/V5 file that declares
             // an alpha mask; otherwise the fourth byte is padding.
-            if (icon || (hs >= 56 && u32(h + 52) == 0xff000000u)) {
+            if (icon || (hs >= 56 && qFromLittleEndian<quint32>(h + 52) == 0xff000000u)) {
                 l.masks[3] = 0xff000000u;
                 l.alpha = true;
             }
@@ -207,9 +206,9 @@ bool parseDibHeader(const uchar *data, std::size_t size, std::size_t base, std::
             return false;
         }
         for (int i = 0; i < 3; ++i)
-            l.masks[i] = u32(m + 4 * i);
+            l.masks[i] = qFromLittleEndian<quint32>(m + 4 * i);
         if (count == 4 || hs >= 56)
-            l.masks[3] = u32(m + 12);
+            l.masks[3] = qFromLittleEndian<quint32>(m + 12);
         l.alpha = l.masks[3] != 0;
         if (!l.masks[0] && !l.masks[1] && !l.masks[2]) {
             setError(error, QStringLiteral("BMP bit masks are empty"));
@@ -247,8 +246,8 @@ bool parseDibHeader(const uchar *data, std::size_t size, std::size_t base, std::
     l.bitsOffset = bitsStart >= base + hs + maskBytes ? bitsStart : paletteEnd;
     // A V5 header may embed a colour profile; in an icon it can sit where the AND mask
     // would be, which then is not there.
-    if (hs >= 124 && u32(h + 56) == 0x4d424544u)  // 'MBED'
-        l.maskLimit = base + std::size_t(u32(h + 112));
+    if (hs >= 124 && qFromLittleEndian<quint32>(h + 56) == 0x4d424544u)  // 'MBED'
+        l.maskLimit = base + std::size_t(qFromLittleEndian<quint32>(h + 112));
     l.stride = std::size_t((qint64(l.width) * l.bpp + 31) / 32) * 4;
     *out = std::move(l);
     return true;
@@ -393,7 +392,7 @@ QImage decodeRows(const DibSource &src, const DibLayout &layout, QSize target, Q
             if (!s)
                 break;
             for (int x = 0; x < l.width && !anyAlpha; ++x, s += step)
-                anyAlpha = alphaChannel(step == 2 ? u16(s) : u32(s), 0) != 0;
+                anyAlpha = alphaChannel(step == 2 ? qFromLittleEndian<quint16>(s) : qFromLittleEndian<quint32>(s), 0) != 0;
         }
         if (!anyAlpha) {
             l.alpha = false;
@@ -588,7 +587,7 @@ bool parseBmp(const uchar *data, std::size_t size, std::size_t fileSize, DibLayo
         setError(error, QStringLiteral("not a BMP file"));
         return false;
     }
-    const std::size_t bitsStart = u32(data + 10);
+    const std::size_t bitsStart = qFromLittleEndian<quint32>(data + 10);
     if (!parseDibHeader(data, size, 14, bitsStart, false, out, error))
         return false;
     if (out->bitsOffset >= fileSize) {

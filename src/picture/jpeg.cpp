@@ -7,6 +7,7 @@
 #include "picture/scale.h"
 
 #include <QTransform>
+#include <QtEndian>
 
 #include <algorithm>
 #include <csetjmp>
@@ -463,10 +464,10 @@ int exifOrientation(const uchar *t, std::size_t size)
     if (!le && !(t[0] == 'M' && t[1] == 'M'))
         return 1;
     auto rd16 = [&](std::size_t at) -> quint32 {
-        return le ? quint32(t[at] | (t[at + 1] << 8)) : quint32((t[at] << 8) | t[at + 1]);
+        return le ? qFromLittleEndian<quint16>(t + at) : qFromBigEndian<quint16>(t + at);
     };
     auto rd32 = [&](std::size_t at) -> quint32 {
-        return le ? (rd16(at) | (rd16(at + 2) << 16)) : ((rd16(at) << 16) | rd16(at + 2));
+        return le ? qFromLittleEndian<quint32>(t + at) : qFromBigEndian<quint32>(t + at);
     };
     if (rd16(2) != 42)
         return 1;

@@ -6,6 +6,7 @@
 #include "picture/scale.h"
 #include "picture/wmf.h"
 
+#include <QtEndian>
 #include <QFile>
 #include <QImageReader>
 #include <QPaintDevice>
@@ -65,7 +66,7 @@ bool pngChunksFit(QIODevice &device, QString *error)
         if (head.size() < 8)
             break;
         const auto *h = reinterpret_cast<const uchar *>(head.constData());
-        const qint64 length = (qint64(h[0]) << 24) | (h[1] << 16) | (h[2] << 8) | h[3];
+        const qint64 length = qFromBigEndian<quint32>(h);
         const bool data = std::memcmp(h + 4, "IDAT", 4) == 0;
         if (!data && at + 12 + length > size) {
             fits = false;
@@ -95,8 +96,6 @@ constexpr qint64 kHeadBytes = 8192;
 
 enum class Sniffed { Unknown, Bmp, Jpeg, Ico, Cur, Wmf, Emf, Png, Gif, Tiff, Webp };
 
-quint16 u16(const uchar *p) { return quint16(p[0] | (p[1] << 8)); }
-quint32 u32(const uchar *p) { return quint32(u16(p)) | (quint32(u16(p + 2)) << 16); }
 
 Sniffed sniff(const QByteArray &head)
 {
@@ -115,9 +114,13 @@ Sniffed sniff(const QByteArray &head)
         return Sniffed::Cur;
     if (starts("\xd7\xcd\xc6\x9a", 4))
         return Sniffed::Wmf;  // placeable metafile
-    if (n >= 6 && (u16(p) == 1 || u16(p) == 2) && u16(p + 2) == 9 && (u16(p + 4) == 0x100 || u16(p + 4) == 0x300))
-        return Sniffed::Wmf;
-    if (n >= 44 && u32(p) == 1 && starts(" EMF", 4, 40))
+    if (n >= 6) {  // a metafile without the placeable header: type, header words, version
+        const auto type = qFromLittleEndian<quint16>(p), words = qFromLittleEndian<quint16>(p + 2),
+                   version = qFromLittleEndian<quint16>(p + 4);
+        if ((type == 1 || type == 2) && words == 9 && (version == 0x100 || version == 0x300))
+            return Sniffed::Wmf;
+    }
+    if (n >= 44 && qFromLittleEndian<quint32>(p) == 1 && starts(" EMF", 4, 40))
         return Sniffed::Emf;
     if (starts("\x89PNG\r\n\x1a\n", 8))
         return Sniffed::Png;

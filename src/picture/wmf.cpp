@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRegion>
+#include <QtEndian>
 #include <QtMath>
 
 #include <algorithm>
@@ -155,9 +156,6 @@ constexpr int kTaUpdateCp = 0x0001, kTaRight = 0x0002, kTaCenter = 0x0006, kTaBo
 constexpr int kEtoOpaque = 0x0002, kEtoClipped = 0x0004;
 constexpr int kMmIsotropic = 7;
 
-quint16 rd16(const uchar *p) { return quint16(p[0] | p[1] << 8); }
-quint32 rd32(const uchar *p) { return quint32(rd16(p)) | quint32(rd16(p + 2)) << 16; }
-
 // The parameters of one record. Every read is bounds-checked (0 past the end), so
 // a short record can never read outside its own bytes.
 struct Rec {
@@ -165,7 +163,7 @@ struct Rec {
     qsizetype n = 0;  // bytes
 
     int words() const { return int(n / 2); }
-    quint16 u(int i) const { return i >= 0 && 2 * qsizetype(i) + 2 <= n ? rd16(p + 2 * i) : 0; }
+    quint16 u(int i) const { return i >= 0 && 2 * qsizetype(i) + 2 <= n ? qFromLittleEndian<quint16>(p + 2 * i) : 0; }
     qint16 s(int i) const { return qint16(u(i)); }
     quint32 u32(int i) const { return quint32(u(i)) | quint32(u(i + 1)) << 16; }
     uchar byte(qsizetype k) const { return k >= 0 && k < n ? p[k] : 0; }
@@ -365,20 +363,21 @@ std::optional<Document> Document::parse(QByteArrayView data, QString *error)
     bool placeable = false;
     QRectF bbox;
     int inch = 0;
-    if (n >= 4 && rd32(p) == kPlaceableKey) {
+    if (n >= 4 && qFromLittleEndian<quint32>(p) == kPlaceableKey) {
         if (n < 22) return fail("truncated placeable header");
         placeable = true;
-        bbox = QRectF(QPointF(qint16(rd16(p + 6)), qint16(rd16(p + 8))),
-                      QPointF(qint16(rd16(p + 10)), qint16(rd16(p + 12))));
-        inch = rd16(p + 14);
+        bbox = QRectF(QPointF(qint16(qFromLittleEndian<quint16>(p + 6)), qint16(qFromLittleEndian<quint16>(p + 8))),
+                      QPointF(qint16(qFromLittleEndian<quint16>(p + 10)), qint16(qFromLittleEndian<quint16>(p + 12))));
+        inch = qFromLittleEndian<quint16>(p + 14);
         off = 22;
     }
     if (n - off < 18) return fail("too short for a metafile header");
-    const quint16 type = rd16(p + off), headerWords = rd16(p + off + 2), version = rd16(p + off + 4);
+    const quint16 type = qFromLittleEndian<quint16>(p + off), headerWords = qFromLittleEndian<quint16>(p + off + 2),
+                  version = qFromLittleEndian<quint16>(p + off + 4);
     if ((type != 1 && type != 2) || headerWords != 9
         || (version != 0x0100 && version != 0x0200 && version != 0x0300))
         return fail("not a Windows metafile (an EMF or another format)");
-    const int objectSlots = rd16(p + off + 10);
+    const int objectSlots = qFromLittleEndian<quint16>(p + off + 10);
     off += 18;
 
     auto d = std::make_shared<Data>();
@@ -405,8 +404,8 @@ std::optional<Document> Document::parse(QByteArrayView data, QString *error)
     int records = 0;
     while (off < n) {
         if (n - off < 6) break;  // padding after the last record
-        const quint32 size = rd32(p + off);
-        const quint16 f = rd16(p + off + 4);
+        const quint32 size = qFromLittleEndian<quint32>(p + off);
+        const quint16 f = qFromLittleEndian<quint16>(p + off + 4);
         if (f == kEof) break;
         if (size < 3 || size > quint64(n - off) / 2) return fail("record size out of bounds");
         if (++records > kMaxRecords) break;
