@@ -295,6 +295,9 @@ public:
         const uchar *p = take(n, &got);
         return got == n ? p : nullptr;
     }
+    // The file could not be read, or held fewer bytes than when it was opened: what
+    // was taken before is all there is, and the picture cannot be completed.
+    bool failed() const { return failed_; }
 
 private:
     bool refill(std::size_t n)
@@ -311,9 +314,14 @@ private:
             return false;
         }
         const std::size_t want = std::min(buf_.size() - kept, end_ - pos_);
-        const std::size_t got = want ? std::size_t(std::max<qint64>(readAt(fd_, buf_.data() + kept, want, qint64(pos_)), 0)) : 0;
-        pos_ += got;
-        bufEnd_ += got;
+        const qint64 got = want ? readAt(fd_, buf_.data() + kept, want, qint64(pos_)) : 0;
+        if (got < qint64(want)) {
+            failed_ = true;
+            bufEnd_ = 0;
+            return false;
+        }
+        pos_ += want;
+        bufEnd_ += want;
         return bufEnd_ > 0;
     }
 
@@ -322,6 +330,7 @@ private:
     std::size_t end_ = 0, pos_ = 0;  // in the file or the buffer given
     std::vector<uchar> buf_;
     std::size_t bufPos_ = 0, bufEnd_ = 0;
+    bool failed_ = false;
 };
 
 // Where a DIB's bytes come from: memory, or a file descriptor.
@@ -394,6 +403,10 @@ QImage decodeRows(const DibSource &src, const DibLayout &layout, QSize target, Q
             for (int x = 0; x < l.width && !anyAlpha; ++x, s += step)
                 anyAlpha = alphaChannel(step == 2 ? qFromLittleEndian<quint16>(s) : qFromLittleEndian<quint32>(s), 0) != 0;
         }
+        if (in.failed()) {
+            setError(error, QStringLiteral("the file could not be read to its end"));
+            return {};
+        }
         if (!anyAlpha) {
             l.alpha = false;
             l.masks[3] = 0;
@@ -425,7 +438,7 @@ QImage decodeRows(const DibSource &src, const DibLayout &layout, QSize target, Q
     for (; row < rowsStored; ++row) {
         const uchar *s = in.take(stride);
         if (!s)
-            break;  // the file shrank since it was measured
+            break;
         const int y = l.topDown ? row : l.height - 1 - row;
         const uchar *mask = masked ? maskRow(row) : nullptr;
         if (out.direct()) {
@@ -444,6 +457,10 @@ QImage decodeRows(const DibSource &src, const DibLayout &layout, QSize target, Q
                 out.reducer().addRow(y, scratch.data(), x0, n);
             }
         }
+    }
+    if (in.failed()) {
+        setError(error, QStringLiteral("the file could not be read to its end"));
+        return {};
     }
     // Rows the file does not hold: added to a reduction they would change nothing.
     if (out.direct()) {
@@ -563,6 +580,10 @@ QImage decodeRle(const DibSource &src, const DibLayout &l, QSize target, QString
                     writer.put(x, y, l.palette[rle8 ? a[at] : (i % 2 == 0 ? a[at] >> 4 : a[at] & 15)]);
                 }
             }
+        }
+        if (in.failed()) {
+            setError(error, QStringLiteral("the file could not be read to its end"));
+            return {};
         }
     }
     return out.result();

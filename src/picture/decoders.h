@@ -89,9 +89,11 @@ struct JpegHeader {
     bool progressive = false;
     QSize upright() const { return orientation >= 5 ? stored.transposed() : stored; }
 };
-bool readJpegHeader(const QByteArray &path, JpegHeader *out, QString *error);
-// `target` is in upright pixels; empty means the natural size.
-QImage decodeJpeg(const QByteArray &path, QSize target, QString *error);
+// Both read the open file `fd` as `stamp` describes it (nothing past its size then).
+bool readJpegHeader(int fd, const FileStamp &stamp, JpegHeader *out, QString *error);
+// `target` is in upright pixels; empty means the natural size. `settled`: a reduced
+// decode may be kept for later uses of the same file (see DecodeCache).
+QImage decodeJpeg(int fd, const FileStamp &stamp, bool settled, QSize target, QString *error);
 // EXIF orientation from the payload of an APP1 segment; 1 when absent or malformed.
 int exifOrientation(const uchar *data, std::size_t size);
 

@@ -49,6 +49,12 @@ bool FileStamp::settledAt(qint64 now) const
     return changedNs < now - kSettleNs && modifiedNs < now - kSettleNs;
 }
 
+bool FileStamp::isCurrent(int fd) const
+{
+    const auto now = of(fd, path);
+    return now && *now == *this;
+}
+
 UniqueFd openRegularFile(const QByteArray &path, QString *error)
 {
     UniqueFd fd;

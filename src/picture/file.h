@@ -76,6 +76,9 @@ struct FileStamp {
     // shows in the next stamp, so what was read from the file may be kept under this
     // stamp. A time in the future (another machine's clock) is never settled.
     bool settledAt(qint64 nowNs) const;
+    // Whether the open file `fd` still has this stamp: it is the same file, and
+    // nothing has changed it since.
+    bool isCurrent(int fd) const;
 };
 
 // Opens `path` for reading without ever blocking (a named pipe or a device listed

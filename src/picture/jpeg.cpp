@@ -158,16 +158,15 @@ extern "C" void sourceSkip(j_decompress_ptr cinfo, long count)
     src->pos = std::min(src->end, src->pos + rest);
 }
 
-// Owns the decompressor and the file. Everything that lives across a libjpeg call is
-// kept here, outside the frame that calls setjmp, so a longjmp skips no destructor.
+// Owns the decompressor; reads a descriptor its caller owns. Everything that lives
+// across a libjpeg call is kept here, outside the frame that calls setjmp, so a
+// longjmp skips no destructor.
 struct Session {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
     ScanWatch watch;
     FileSource source;
-    UniqueFd fd;
     FileStamp stamp;
-    bool settled = false;   // a decode of the file may be kept
 
     Session()
     {
@@ -197,22 +196,11 @@ struct Session {
         cinfo.mem->max_memory_to_use = long(std::max<qint64>(room, qint64(1) << 20));
     }
 
-    bool open(const QByteArray &path, QString *error)
+    // Reads the file `fd`, as `fileStamp` describes it, from its start.
+    void attach(int fd, const FileStamp &fileStamp)
     {
-        // The clock is read before the file's stamp: a change while it is decoded then
-        // shows in the next stamp.
-        const qint64 now = FileStamp::nowNs();
-        fd = openRegularFile(path, error);
-        if (!fd.valid())
-            return false;
-        const auto st = FileStamp::of(fd.get(), path);
-        if (!st) {
-            setError(error, QStringLiteral("cannot read the file"));
-            return false;
-        }
-        stamp = *st;
-        settled = stamp.settledAt(now);
-        source.fd = fd.get();
+        stamp = fileStamp;
+        source.fd = fd;
         source.end = stamp.size;
         source.buffer.resize(std::size_t(256) << 10);
         source.pub.init_source = sourceInit;
@@ -222,7 +210,6 @@ struct Session {
         source.pub.term_source = sourceTerm;
         cinfo.src = &source.pub;
         jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xffff);
-        return true;
     }
     QString message() const
     {
@@ -258,6 +245,7 @@ struct Decode {
     Session session;
     QSize target;  // upright; empty: natural size
     int orientation = 1;
+    bool settled = false;   // the file may be kept decoded (FileStamp::settledAt)
     DecodeKey key;          // which kept decode this one is, or may become
     bool keep = false;      // and it is to be kept
     QImage out;    // as decoded by libjpeg, unless reduced while it was read
@@ -319,7 +307,7 @@ bool takeKept(Decode &d)
     if (d.out.size() == decodedSize)
         return true;
     d.out = QImage();
-    d.keep = d.session.settled && decodedBytes(decodedSize) <= DecodeCache::kMaxBytes;
+    d.keep = d.settled && decodedBytes(decodedSize) <= DecodeCache::kMaxBytes;
     return false;
 }
 
@@ -411,8 +399,7 @@ bool runDecode(Decode &d)
         jpeg_finish_output(&cinfo);
     // Nothing after the last scan line is needed; trailing data is not even read.
     jpeg_abort_decompress(&cinfo);
-    if (d.keep && cinfo.output_scanline == cinfo.output_height)
-        DecodeCache::shared().keep(d.key, d.out);
+    d.keep = d.keep && cinfo.output_scanline == cinfo.output_height;
     return true;
 }
 
@@ -488,11 +475,10 @@ int exifOrientation(const uchar *t, std::size_t size)
     return 1;
 }
 
-bool readJpegHeader(const QByteArray &path, JpegHeader *out, QString *error)
+bool readJpegHeader(int fd, const FileStamp &stamp, JpegHeader *out, QString *error)
 {
     Session s;
-    if (!s.open(path, error))
-        return false;
+    s.attach(fd, stamp);
     if (!readHeader(s)) {
         setError(error, s.message());
         return false;
@@ -507,16 +493,19 @@ bool readJpegHeader(const QByteArray &path, JpegHeader *out, QString *error)
     return true;
 }
 
-QImage decodeJpeg(const QByteArray &path, QSize target, QString *error)
+QImage decodeJpeg(int fd, const FileStamp &stamp, bool settled, QSize target, QString *error)
 {
     auto d = std::make_unique<Decode>();
-    if (!d->session.open(path, error))
-        return {};
+    d->session.attach(fd, stamp);
+    d->settled = settled;
     d->target = target;
     if (!runDecode(*d)) {
         setError(error, d->session.message());
         return {};
     }
+    // Kept only when the file is still the version its key names.
+    if (d->keep && stamp.isCurrent(fd))
+        DecodeCache::shared().keep(d->key, d->out);
     QImage img = d->reducer ? d->reducer->result() : d->out;
     const int orientation = d->orientation;
     d.reset();  // free libjpeg's memory before the final copies

@@ -350,7 +350,7 @@ struct Document::Data {
     }
 };
 
-std::optional<Document> Document::parse(QByteArrayView data, QString *error)
+std::optional<Document> Document::parse(const QByteArray &data, QString *error)
 {
     auto fail = [error](const char *why) -> std::optional<Document> {
         if (error) *error = QString::fromLatin1(why);
@@ -381,7 +381,7 @@ std::optional<Document> Document::parse(QByteArrayView data, QString *error)
     off += 18;
 
     auto d = std::make_shared<Data>();
-    d->bytes = QByteArray(data.data(), data.size());
+    d->bytes = data;
     d->objectSlots = objectSlots;
     const auto *base = reinterpret_cast<const uchar *>(d->bytes.constData());
 
@@ -514,6 +514,8 @@ std::optional<Document> Document::parse(QByteArrayView data, QString *error)
 }
 
 QSizeF Document::sizeTwips() const { return d ? d->twips : QSizeF(); }
+
+QByteArray Document::bytes() const { return d ? d->bytes : QByteArray(); }
 
 namespace {
 
