@@ -1,6 +1,7 @@
 #pragma once
 // Our own decoders behind PictureFile. Each reads its header without decoding pixels,
 // and decodes straight to the size that will be shown.
+#include "picture/dib.h"
 #include "picture/file.h"
 
 #include <QByteArray>
@@ -47,39 +48,6 @@ void liftQtAllocationLimit();
 // few bytes claiming a 2 GB comment would cost 2 GB; picture data (IDAT) is streamed and
 // may be cut short. Leaves the device at its start.
 bool pngChunksFit(QIODevice &device, QString *error);
-
-// --- BMP and the DIBs inside icons ---------------------------------------------------
-
-struct DibLayout {
-    int width = 0;
-    int height = 0;             // always positive
-    bool topDown = false;
-    int bpp = 0;
-    quint32 compression = 0;    // 0 RGB, 1 RLE8, 2 RLE4, 3 bit fields
-    quint32 masks[4] = {};      // R, G, B, A for 16 and 32 bpp
-    bool alpha = false;         // an alpha channel is stored
-    std::vector<quint32> palette;  // opaque 0xffRRGGBB
-    std::size_t bitsOffset = 0;    // from the start of the buffer the DIB was parsed from
-    std::size_t stride = 0;        // bytes per stored row (uncompressed)
-    bool icon = false;             // AND mask follows the colour bits
-    std::size_t maskLimit = SIZE_MAX;  // where other data (an embedded colour profile) begins
-};
-
-// Parses a BMP file header and its DIB header; needs only the bytes up to the palette's end.
-// `fileSize` is the whole file's size (the buffer may be a prefix of it).
-bool parseBmp(const uchar *data, std::size_t size, std::size_t fileSize, DibLayout *out, QString *error);
-// Parses a headerless DIB as stored in an ICO/CUR entry (height counts the AND mask too).
-bool parseIconDib(const uchar *data, std::size_t size, DibLayout *out, QString *error);
-// Whether `available` bytes from the start of the DIB's buffer can hold what its header
-// claims: a large picture whose data holds under half of its rows (or, run-length
-// coded, under half of the shortest coding of them) is a lie, not a damaged photo.
-bool dibPlausible(const DibLayout &layout, qint64 available, QString *error);
-// Decodes the pixels described by `layout` from the whole buffer, reduced to `target`
-// (empty: natural size).
-QImage decodeDib(const uchar *data, std::size_t size, const DibLayout &layout, QSize target, QString *error);
-// The same for a BMP file read from `fd` in bands of rows, so that a large file is
-// never held whole (`fileSize` bytes in all).
-QImage decodeBmpFile(int fd, qint64 fileSize, const DibLayout &layout, QSize target, QString *error);
 
 // --- JPEG --------------------------------------------------------------------------
 

@@ -56,7 +56,7 @@ bool inspectEntry(const uchar *data, std::size_t size, IcoEntry *e, QString *why
         return buffer.open(QIODevice::ReadOnly) && pngChunksFit(buffer, why);
     }
     DibLayout l;
-    if (!parseIconDib(p, e->length, &l, nullptr) || l.compression == 1 || l.compression == 2)
+    if (!parseIconDib(p, e->length, &l, nullptr) || l.runLength())
         return false;
     e->size = QSize(l.width, l.height);
     e->bpp = l.bpp;

@@ -1,6 +1,6 @@
 #include "picture/wmf.h"
 
-#include "picture/wmf_dib.h"
+#include "picture/dib.h"
 #include "picture/wmf_text.h"
 
 #include <QFontMetricsF>
@@ -325,6 +325,25 @@ int dibOffset(quint16 f, const Rec &r)
     }
 }
 
+// The bitmap of a record, or a null image for anything broken, unsupported or beyond
+// what is left of `pixelBudget` (which it is then charged).
+QImage decodeRecordDib(QByteArrayView bytes, bool paletteIndices, qint64 &pixelBudget)
+{
+    using namespace picture::detail;
+    const auto *p = reinterpret_cast<const uchar *>(bytes.data());
+    const auto size = std::size_t(bytes.size());
+    DibLayout l;
+    if (!parseMetafileDib(p, size, paletteIndices, &l, nullptr))
+        return {};
+    const qint64 pixels = qint64(l.width) * l.height;
+    if (l.width > 65535 || l.height > 65535 || pixels > pixelBudget || !dibPlausible(l, qint64(size), nullptr))
+        return {};
+    QImage img = decodeDib(p, size, l, QSize(), nullptr);
+    if (!img.isNull())
+        pixelBudget -= pixels;
+    return img;
+}
+
 struct Op {
     quint16 func = 0;
     quint32 off = 0;   // parameter bytes in Data::bytes
@@ -399,7 +418,6 @@ std::optional<Document> Document::parse(const QByteArray &data, QString *error)
     std::vector<int> slotFontHeight(size_t(objectSlots), -1);
     int fontHeight = 12;
     qint64 pixelBudget = kPixelBudget;
-    const std::vector<QRgb> noPalette;
 
     int records = 0;
     while (off < n) {
@@ -442,7 +460,7 @@ std::optional<Document> Document::parse(const QByteArray &data, QString *error)
             const bool palIndices = f == kStretchDib ? r.u(2) == 1
                                     : f == kSetDibToDev || f == kDibCreatePatternBrush ? r.u(f == kSetDibToDev ? 0 : 1) == 1
                                                                                        : false;
-            const QImage img = decodeDib(r.bytesFrom(qsizetype(dib) * 2, r.n), palIndices, noPalette, pixelBudget);
+            const QImage img = decodeRecordDib(r.bytesFrom(qsizetype(dib) * 2, r.n), palIndices, pixelBudget);
             if (!img.isNull()) {
                 op.extra = int(d->images.size());
                 d->images.push_back(img);

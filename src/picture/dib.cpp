@@ -1,7 +1,8 @@
-// BMP and DIB decoding of our own: Qt 6.4 refuses valid files (56-byte headers,
-// bit masks it does not expect) and is slow for large ones. Rows are read from the
-// file in bands and, for a reduced picture, summed into bins as they come.
+// DIB pixels: rows converted from every depth and bit-field layout, run-length data,
+// icons' AND masks. A picture shown reduced is summed into bins as its rows come, so
+// it is never held at its natural size; a BMP file is read in bands, never whole.
 #include "picture/decoders.h"
+#include "picture/dib.h"
 #include "picture/scale.h"
 
 #include <QtEndian>
@@ -13,7 +14,6 @@
 
 namespace pel::picture::detail {
 namespace {
-
 
 constexpr quint32 kOpaqueBlack = 0xff000000u;
 
@@ -104,154 +104,6 @@ struct RowConverter {
         }
     }
 };
-
-// Reads the DIB header at `base` (BITMAPCOREHEADER, OS/2 2.x, BITMAPINFOHEADER and its
-// V2 to V5 extensions). `bitsStart` is where the pixel data begins when the file says so (0: right after the palette).
-bool parseDibHeader(const uchar *data, std::size_t size, std::size_t base, std::size_t bitsStart,
-                    bool icon, DibLayout *out, QString *error)
-{
-    if (size < base + 4) {
-        setError(error, QStringLiteral("BMP header is truncated"));
-        return false;
-    }
-    const uchar *h = data + base;
-    const quint32 hs = qFromLittleEndian<quint32>(h);
-    if (hs < 12 || hs > 4096 || size < base + std::min<std::size_t>(hs, 124)) {
-        setError(error, QStringLiteral("BMP header is truncated or has an impossible size"));
-        return false;
-    }
-    DibLayout l;
-    l.icon = icon;
-    qint64 width, height;
-    int planes;
-    quint32 colorsUsed = 0;
-    int paletteEntrySize = 4;
-    bool os2 = false;
-    if (hs == 12) {
-        width = qFromLittleEndian<quint16>(h + 4);
-        height = qint16(qFromLittleEndian<quint16>(h + 6));
-        planes = qFromLittleEndian<quint16>(h + 8);
-        l.bpp = qFromLittleEndian<quint16>(h + 10);
-        paletteEntrySize = 3;
-    } else {
-        if (hs < 16) {
-            setError(error, QStringLiteral("BMP header has an impossible size"));
-            return false;
-        }
-        os2 = hs < 40 || hs == 64 || (hs > 40 && hs < 52) || (hs > 56 && hs < 64);
-        width = qFromLittleEndian<qint32>(h + 4);
-        height = qFromLittleEndian<qint32>(h + 8);
-        planes = qFromLittleEndian<quint16>(h + 12);
-        l.bpp = qFromLittleEndian<quint16>(h + 14);
-        if (hs >= 20)
-            l.compression = qFromLittleEndian<quint32>(h + 16);
-        if (hs >= 36)
-            colorsUsed = qFromLittleEndian<quint32>(h + 32);
-    }
-    if (icon)
-        height /= 2;
-    if (width <= 0 || height == 0 || height == qint64(INT32_MIN) || planes != 1) {
-        setError(error, QStringLiteral("BMP header has an invalid size or plane count"));
-        return false;
-    }
-    l.topDown = height < 0;
-    l.width = int(width);
-    l.height = int(std::abs(height));
-
-    std::size_t maskBytes = 0;
-    switch (l.compression) {
-    case 0:
-        if (l.bpp == 16) {
-            l.masks[0] = 0x7c00;
-            l.masks[1] = 0x03e0;
-            l.masks[2] = 0x001f;
-        } else if (l.bpp == 32) {
-            l.masks[0] = 0xff0000;
-            l.masks[1] = 0xff00;
-            l.masks[2] = 0xff;
-            // An icon's 32-bit image carries alpha, and so does a V4/V5 file that declares
-            // an alpha mask; otherwise the fourth byte is padding.
-            if (icon || (hs >= 56 && qFromLittleEndian<quint32>(h + 52) == 0xff000000u)) {
-                l.masks[3] = 0xff000000u;
-                l.alpha = true;
-            }
-        } else if (l.bpp != 1 && l.bpp != 2 && l.bpp != 4 && l.bpp != 8 && l.bpp != 24) {
-            setError(error, QStringLiteral("BMP bit depth %1 is not supported").arg(l.bpp));
-            return false;
-        }
-        break;
-    case 1:
-    case 2:
-        if (l.bpp != (l.compression == 1 ? 8 : 4) || l.topDown) {
-            setError(error, QStringLiteral("BMP run-length data does not match its header"));
-            return false;
-        }
-        break;
-    case 3:
-    case 6: {
-        if (os2 || (l.bpp != 16 && l.bpp != 32)) {
-            setError(error, QStringLiteral("BMP compression is not supported"));
-            return false;
-        }
-        const int count = l.compression == 6 ? 4 : 3;
-        const uchar *m = h + 40;
-        if (hs == 40) {
-            maskBytes = std::size_t(count) * 4;
-            if (size < base + 40 + maskBytes) {
-                setError(error, QStringLiteral("BMP bit masks are truncated"));
-                return false;
-            }
-        } else if (hs < 52) {
-            setError(error, QStringLiteral("BMP bit masks are missing"));
-            return false;
-        }
-        for (int i = 0; i < 3; ++i)
-            l.masks[i] = qFromLittleEndian<quint32>(m + 4 * i);
-        if (count == 4 || hs >= 56)
-            l.masks[3] = qFromLittleEndian<quint32>(m + 12);
-        l.alpha = l.masks[3] != 0;
-        if (!l.masks[0] && !l.masks[1] && !l.masks[2]) {
-            setError(error, QStringLiteral("BMP bit masks are empty"));
-            return false;
-        }
-        break;
-    }
-    default:
-        setError(error, QStringLiteral("BMP compression %1 is not supported").arg(l.compression));
-        return false;
-    }
-
-    const std::size_t paletteStart = base + hs + maskBytes;
-    std::size_t paletteEnd = paletteStart;
-    if (l.bpp <= 8) {
-        const quint32 full = 1u << l.bpp;
-        quint32 count = colorsUsed && colorsUsed < full ? colorsUsed : full;
-        // A palette may be shorter than claimed: it ends where the pixels begin.
-        std::size_t limit = size;
-        if (bitsStart > paletteStart)
-            limit = std::min(limit, bitsStart);
-        const std::size_t room = limit > paletteStart ? (limit - paletteStart) / paletteEntrySize : 0;
-        count = quint32(std::min<std::size_t>(count, room));
-        if (count == 0) {
-            setError(error, QStringLiteral("BMP palette is missing"));
-            return false;
-        }
-        l.palette.assign(256, kOpaqueBlack);  // indexes past the palette show black
-        for (quint32 i = 0; i < count; ++i) {
-            const uchar *e = data + paletteStart + std::size_t(i) * paletteEntrySize;
-            l.palette[i] = kOpaqueBlack | (quint32(e[2]) << 16) | (quint32(e[1]) << 8) | e[0];
-        }
-        paletteEnd = paletteStart + std::size_t(count) * paletteEntrySize;
-    }
-    l.bitsOffset = bitsStart >= base + hs + maskBytes ? bitsStart : paletteEnd;
-    // A V5 header may embed a colour profile; in an icon it can sit where the AND mask
-    // would be, which then is not there.
-    if (hs >= 124 && qFromLittleEndian<quint32>(h + 56) == 0x4d424544u)  // 'MBED'
-        l.maskLimit = base + std::size_t(qFromLittleEndian<quint32>(h + 112));
-    l.stride = std::size_t((qint64(l.width) * l.bpp + 31) / 32) * 4;
-    *out = std::move(l);
-    return true;
-}
 
 // Pictures up to this size are trusted whatever their file holds: a damaged small file
 // still shows what it has. Beyond it, a file must be able to hold what it claims.
@@ -382,52 +234,75 @@ void applyMask(quint32 *d, const uchar *mask, int x0, int n)
     }
 }
 
+// Many writers declare alpha and leave it zero (icons made before alpha existed rely on
+// their mask instead): an alpha channel that is zero everywhere is none. False when the
+// data cannot be read.
+bool checkAlpha(const DibSource &src, DibLayout &l, int rowsStored, QString *error)
+{
+    const Channel alphaChannel(l.masks[3]);
+    const int step = l.bpp / 8;
+    bool anyAlpha = false;
+    PixelBytes in = src.from(l.bitsOffset);
+    for (int row = 0; row < rowsStored && !anyAlpha; ++row) {
+        const uchar *s = in.take(l.stride);
+        if (!s)
+            break;
+        for (int x = 0; x < l.width && !anyAlpha; ++x, s += step)
+            anyAlpha = alphaChannel(step == 2 ? qFromLittleEndian<quint16>(s) : qFromLittleEndian<quint32>(s), 0) != 0;
+    }
+    if (in.failed()) {
+        setError(error, QStringLiteral("the file could not be read to its end"));
+        return false;
+    }
+    if (!anyAlpha) {
+        l.alpha = false;
+        l.masks[3] = 0;
+    }
+    return true;
+}
+
+// An icon's AND mask follows its colour rows, in the same order; only icons (in memory) have one.
+class IconMask {
+public:
+    IconMask(const DibSource &src, const DibLayout &l)
+        : data_(l.kind == DibKind::Icon && !l.alpha ? src.data : nullptr), size_(src.size),
+          stride_(qint64((qint64(l.width) + 31) / 32) * 4), start_(qint64(l.bitsOffset) + mulSat(qint64(l.stride), l.height))
+    {
+        const qint64 limit = l.maskLimit > std::size_t(INT64_MAX) ? INT64_MAX : qint64(l.maskLimit);
+        if (data_ && mulSat(stride_, l.height) > limit - start_)
+            data_ = nullptr;   // other data where the mask would be: there is none
+    }
+    bool present() const { return data_; }
+    // The mask of stored row `row`; nullptr leaves the row opaque.
+    const uchar *row(int row) const
+    {
+        const qint64 at = start_ + qint64(row) * stride_;
+        return data_ && at + stride_ <= qint64(size_) ? data_ + at : nullptr;
+    }
+
+private:
+    const uchar *data_;
+    std::size_t size_;
+    qint64 stride_, start_;
+};
+
+// Uncompressed rows into the picture or its reduction; rows a short DIB lacks are
+// black, or transparent where a picture has alpha or gaps are transparent.
 QImage decodeRows(const DibSource &src, const DibLayout &layout, QSize target, QString *error)
 {
     DibLayout l = layout;
-    const QSize natural(l.width, l.height);
-    const std::size_t stride = l.stride;
     const qint64 available = src.total() - qint64(l.bitsOffset);
-    const int rowsStored = available > 0 && stride ? int(std::min<qint64>(available / qint64(stride), l.height)) : 0;
-    if (l.alpha) {
-        // Many writers declare alpha and leave it zero (icons made before alpha existed
-        // rely on their mask instead): an alpha channel that is zero everywhere is none.
-        const Channel alphaChannel(l.masks[3]);
-        const int step = l.bpp / 8;
-        bool anyAlpha = false;
-        PixelBytes in = src.from(l.bitsOffset);
-        for (int row = 0; row < rowsStored && !anyAlpha; ++row) {
-            const uchar *s = in.take(stride);
-            if (!s)
-                break;
-            for (int x = 0; x < l.width && !anyAlpha; ++x, s += step)
-                anyAlpha = alphaChannel(step == 2 ? qFromLittleEndian<quint16>(s) : qFromLittleEndian<quint32>(s), 0) != 0;
-        }
-        if (in.failed()) {
-            setError(error, QStringLiteral("the file could not be read to its end"));
-            return {};
-        }
-        if (!anyAlpha) {
-            l.alpha = false;
-            l.masks[3] = 0;
-        }
+    const int rowsStored = available > 0 && l.stride ? int(std::min<qint64>(available / qint64(l.stride), l.height)) : 0;
+    if (rowsStored == 0) {
+        setError(error, QStringLiteral("BMP holds no complete row"));
+        return {};
     }
-    const bool alpha = l.alpha || l.icon;
-    const quint32 missing = alpha ? 0u : kOpaqueBlack;  // rows past the end of a short file
+    if (l.alpha && !checkAlpha(src, l, rowsStored, error))
+        return {};
+    const bool alpha = l.alpha || l.kind != DibKind::File;
     const RowConverter conv(l);
-
-    // An icon's AND mask follows its colour rows, in the same order; only icons (in memory) have one.
-    const bool masked = l.icon && !l.alpha && src.data;
-    const qint64 maskStride = qint64((qint64(l.width) + 31) / 32) * 4;
-    const qint64 maskStart = qint64(l.bitsOffset) + mulSat(qint64(stride), l.height);
-    const qint64 maskLimit = l.maskLimit > std::size_t(INT64_MAX) ? INT64_MAX : qint64(l.maskLimit);
-    const bool maskThere = masked && mulSat(maskStride, l.height) <= maskLimit - maskStart;
-    auto maskRow = [&](int row) -> const uchar * {
-        const qint64 at = maskStart + qint64(row) * maskStride;
-        return maskThere && at + maskStride <= qint64(src.size) ? src.data + at : nullptr;  // a missing mask leaves the row opaque
-    };
-
-    Target out(natural, target, alpha, false);
+    const IconMask mask(src, l);
+    Target out(QSize(l.width, l.height), target, alpha, false);
     if (!out.valid()) {
         setError(error, QStringLiteral("not enough memory for the picture"));
         return {};
@@ -435,39 +310,36 @@ QImage decodeRows(const DibSource &src, const DibLayout &layout, QSize target, Q
     std::vector<quint32> scratch(out.direct() ? 0 : std::size_t(std::min(l.width, kChunk)));
     PixelBytes in = src.from(l.bitsOffset);
     int row = 0;
-    for (; row < rowsStored; ++row) {
-        const uchar *s = in.take(stride);
-        if (!s)
-            break;
+    for (const uchar *s; row < rowsStored && (s = in.take(l.stride)); ++row) {
         const int y = l.topDown ? row : l.height - 1 - row;
-        const uchar *mask = masked ? maskRow(row) : nullptr;
+        const uchar *m = mask.row(row);
         if (out.direct()) {
             quint32 *line = out.line(y);
             conv.convert(s, line, 0, l.width);
-            if (mask)
-                applyMask(line, mask, 0, l.width);
-        } else if (l.bpp == 24 && !mask) {
+            if (m)
+                applyMask(line, m, 0, l.width);
+            continue;
+        }
+        if (l.bpp == 24 && !m) {
             out.reducer().addRowBgr(y, s);
-        } else {
-            for (int x0 = 0; x0 < l.width; x0 += kChunk) {
-                const int n = std::min(kChunk, l.width - x0);
-                conv.convert(s, scratch.data(), x0, n);
-                if (mask)
-                    applyMask(scratch.data(), mask, x0, n);
-                out.reducer().addRow(y, scratch.data(), x0, n);
-            }
+            continue;
+        }
+        for (int x0 = 0; x0 < l.width; x0 += kChunk) {
+            const int n = std::min(kChunk, l.width - x0);
+            conv.convert(s, scratch.data(), x0, n);
+            if (m)
+                applyMask(scratch.data(), m, x0, n);
+            out.reducer().addRow(y, scratch.data(), x0, n);
         }
     }
     if (in.failed()) {
         setError(error, QStringLiteral("the file could not be read to its end"));
         return {};
     }
-    // Rows the file does not hold: added to a reduction they would change nothing.
-    if (out.direct()) {
-        for (; row < l.height; ++row) {
-            quint32 *line = out.line(l.topDown ? row : l.height - 1 - row);
-            std::fill(line, line + l.width, missing);
-        }
+    // Rows the DIB does not hold: added to a reduction they would change nothing.
+    for (; out.direct() && row < l.height; ++row) {
+        quint32 *line = out.line(l.topDown ? row : l.height - 1 - row);
+        std::fill(line, line + l.width, alpha ? 0u : kOpaqueBlack);
     }
     return out.result();
 }
@@ -532,7 +404,47 @@ private:
 };
 
 // Run-length data, decoded as it is read into the picture or its reduction; pixels it
-// skips stay transparent. The work follows the bytes of the file, not the size it claims.
+// skips stay transparent. The work follows the bytes of the data, not the size it claims.
+void runLengths(PixelBytes &in, const DibLayout &l, RunWriter &writer)
+{
+    const bool rle8 = l.compression == 1;
+    qint64 x = 0, y = 0;  // y counts rows from the bottom
+    while (y < l.height) {
+        const uchar *op = in.take(2);
+        if (!op)
+            return;
+        const int n = op[0], c = op[1];
+        if (n > 0) {
+            const quint32 even = l.palette[rle8 ? c : c >> 4], odd = l.palette[rle8 ? c : c & 15];
+            writer.run(x, y, n, even, odd);
+            x = std::min<qint64>(x + n, std::max<qint64>(x, l.width));
+        } else if (c == 0) {
+            x = 0;
+            ++y;
+        } else if (c == 1) {
+            return;
+        } else if (c == 2) {
+            const uchar *d = in.take(2);
+            if (!d)
+                return;
+            x += d[0];
+            y += d[1];
+        } else {
+            // An absolute run, padded to a whole number of 16-bit words; a run cut
+            // short by the end of the data shows what is there.
+            const std::size_t bytes = rle8 ? std::size_t(c) : std::size_t(c + 1) / 2;
+            std::size_t got = 0;
+            const uchar *a = in.take((bytes + 1) & ~std::size_t(1), &got);
+            for (int i = 0; i < c; ++i, ++x) {
+                const std::size_t at = rle8 ? std::size_t(i) : std::size_t(i / 2);
+                if (!a || at >= got)
+                    break;
+                writer.put(x, y, l.palette[rle8 ? a[at] : (i % 2 == 0 ? a[at] >> 4 : a[at] & 15)]);
+            }
+        }
+    }
+}
+
 QImage decodeRle(const DibSource &src, const DibLayout &l, QSize target, QString *error)
 {
     Target out(QSize(l.width, l.height), target, true, true);
@@ -540,51 +452,14 @@ QImage decodeRle(const DibSource &src, const DibLayout &l, QSize target, QString
         setError(error, QStringLiteral("not enough memory for the picture"));
         return {};
     }
+    PixelBytes in = src.from(l.bitsOffset);
     {
         RunWriter writer(out, l);
-        const bool rle8 = l.compression == 1;
-        qint64 x = 0, y = 0;  // y counts rows from the bottom
-        PixelBytes in = src.from(l.bitsOffset);
-        while (y < l.height) {
-            const uchar *op = in.take(2);
-            if (!op)
-                break;
-            const int n = op[0], c = op[1];
-            if (n > 0) {
-                const quint32 even = l.palette[rle8 ? c : c >> 4], odd = l.palette[rle8 ? c : c & 15];
-                writer.run(x, y, n, even, odd);
-                x = std::min<qint64>(x + n, std::max<qint64>(x, l.width));
-                continue;
-            }
-            if (c == 0) {
-                x = 0;
-                ++y;
-            } else if (c == 1) {
-                break;
-            } else if (c == 2) {
-                const uchar *d = in.take(2);
-                if (!d)
-                    break;
-                x += d[0];
-                y += d[1];
-            } else {
-                // An absolute run, padded to a whole number of 16-bit words; a run cut
-                // short by the end of the data shows what is there.
-                const std::size_t bytes = rle8 ? std::size_t(c) : std::size_t(c + 1) / 2;
-                std::size_t got = 0;
-                const uchar *a = in.take((bytes + 1) & ~std::size_t(1), &got);
-                for (int i = 0; i < c; ++i, ++x) {
-                    const std::size_t at = rle8 ? std::size_t(i) : std::size_t(i / 2);
-                    if (!a || at >= got)
-                        break;
-                    writer.put(x, y, l.palette[rle8 ? a[at] : (i % 2 == 0 ? a[at] >> 4 : a[at] & 15)]);
-                }
-            }
-        }
-        if (in.failed()) {
-            setError(error, QStringLiteral("the file could not be read to its end"));
-            return {};
-        }
+        runLengths(in, l, writer);
+    }
+    if (in.failed()) {
+        setError(error, QStringLiteral("the file could not be read to its end"));
+        return {};
     }
     return out.result();
 }
@@ -595,33 +470,12 @@ QImage decode(const DibSource &src, const DibLayout &layout, QSize target, QStri
         target = QSize(layout.width, layout.height);
     if (!withinBudget(QSize(layout.width, layout.height), error))
         return {};
-    if (layout.compression == 1 || layout.compression == 2)
+    if (layout.runLength())
         return decodeRle(src, layout, target, error);
     return decodeRows(src, layout, target, error);
 }
 
 }  // namespace
-
-bool parseBmp(const uchar *data, std::size_t size, std::size_t fileSize, DibLayout *out, QString *error)
-{
-    if (size < 18 || data[0] != 'B' || data[1] != 'M') {
-        setError(error, QStringLiteral("not a BMP file"));
-        return false;
-    }
-    const std::size_t bitsStart = qFromLittleEndian<quint32>(data + 10);
-    if (!parseDibHeader(data, size, 14, bitsStart, false, out, error))
-        return false;
-    if (out->bitsOffset >= fileSize) {
-        setError(error, QStringLiteral("BMP holds no pixel data"));
-        return false;
-    }
-    return true;
-}
-
-bool parseIconDib(const uchar *data, std::size_t size, DibLayout *out, QString *error)
-{
-    return parseDibHeader(data, size, 0, 0, true, out, error);
-}
 
 bool dibPlausible(const DibLayout &l, qint64 available, QString *error)
 {
@@ -629,7 +483,7 @@ bool dibPlausible(const DibLayout &l, qint64 available, QString *error)
         return true;
     const qint64 data = available - qint64(l.bitsOffset);
     bool enough;
-    if (l.compression == 1 || l.compression == 2) {
+    if (l.runLength()) {
         // The shortest coding of a row is a run of 255 pixels per two bytes and an end of line.
         const qint64 shortest = mulSat(l.height, 2 * ((qint64(l.width) + 254) / 255) + 2);
         enough = data > 0 && mulSat(data, 2) >= shortest;
