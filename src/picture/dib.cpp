@@ -113,8 +113,8 @@ constexpr qint64 kTrustedBytes = qint64(64) << 20;
 constexpr std::size_t kBand = std::size_t(1) << 20;
 constexpr int kChunk = 16384;
 
-// The pixel data of a DIB, front to back: straight from memory (icons, run-length
-// files), or read from the file band by band.
+// The pixel data of a DIB, front to back: straight from memory (icons, metafile
+// records), or read from a BMP file band by band.
 class PixelBytes {
 public:
     PixelBytes(const uchar *data, std::size_t size, std::size_t from)
@@ -272,7 +272,6 @@ public:
         if (data_ && mulSat(stride_, l.height) > limit - start_)
             data_ = nullptr;   // other data where the mask would be: there is none
     }
-    bool present() const { return data_; }
     // The mask of stored row `row`; nullptr leaves the row opaque.
     const uchar *row(int row) const
     {
@@ -286,8 +285,8 @@ private:
     qint64 stride_, start_;
 };
 
-// Uncompressed rows into the picture or its reduction; rows a short DIB lacks are
-// black, or transparent where a picture has alpha or gaps are transparent.
+// Uncompressed rows into the picture or its reduction. Rows a short DIB lacks are
+// black in a BMP file without alpha, transparent otherwise.
 QImage decodeRows(const DibSource &src, const DibLayout &layout, QSize target, QString *error)
 {
     DibLayout l = layout;
