@@ -14,7 +14,6 @@
 namespace pel::picture::detail {
 namespace {
 
-
 const uchar kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 
 // Pixels per byte of compressed data that deflate can reach at best; a PNG whose data

@@ -93,7 +93,6 @@ constexpr qint64 kHeadBytes = 8192;
 
 enum class Sniffed { Unknown, Bmp, Jpeg, Ico, Cur, Wmf, Emf, Png, Gif, Tiff, Webp };
 
-
 Sniffed sniff(const QByteArray &head)
 {
     const auto *p = reinterpret_cast<const uchar *>(head.constData());
