@@ -6,7 +6,9 @@
 // was read ahead; then runs a real timed show over 20 copies of the JPEG at 0.5 s
 // and prints how late each picture came on screen against the ideal schedule, and
 // how late the tick's own work was done (the rest is the paint that follows).
+#include "photo.h"
 #include "support/scripted_os.h"
+
 #include "app/state/Form1.h"
 #include "app/state/Forms.h"
 #include "app/state/Module1.h"
@@ -35,16 +37,6 @@
 using namespace pel;
 
 namespace {
-
-// The pictures are written (or copied) just before they are shown, and a file changed in
-// the last few seconds is never kept decoded; a user's photos are older. They are looked
-// at as from an hour later.
-qint64 anHourLater()
-{
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return (qint64(now.tv_sec) + 3600) * 1'000'000'000 + now.tv_nsec;
-}
 
 double median(std::vector<double> v)
 {
@@ -105,6 +97,8 @@ QString folderWith(QTemporaryDir &tmp, const QString &name, const QString &sourc
     const QString suffix = QFileInfo(source).suffix();
     for (int i = 0; i < copies; ++i)
         QFile::copy(source, dir + QStringLiteral("/p%1.%2").arg(i, 2, 10, QLatin1Char('0')).arg(suffix));
+    // Copies made just now are not kept decoded; a user's photos are older.
+    bench::waitUntilSettled(dir);
     return dir;
 }
 
@@ -175,7 +169,6 @@ int main(int argc, char *argv[])
     fonts::install();
     test::ScriptedOs os;   // a bad file would otherwise stop the run for an answer
     os.screen = QSize(1920, 1080);
-    picture::DecodeCache::shared().setClock(anHourLater);
     const QString dir = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     QTemporaryDir tmp;
 

@@ -71,16 +71,6 @@ bool makePictures(const QString &dir)
     return true;
 }
 
-// The pictures are written (or copied) just before they are shown, and a file changed in
-// the last few seconds is never kept decoded; a user's photos are older. They are looked
-// at as from an hour later.
-qint64 anHourLater()
-{
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return (qint64(now.tv_sec) + 3600) * 1'000'000'000 + now.tv_nsec;
-}
-
 // ---- the windows, as a test starts them -----------------------------------------
 
 pel::test::ScriptedOs &scriptedOs()
@@ -93,7 +83,7 @@ pel::Form1 &startMainWindow(const QString &folder)
 {
     pel::Module1::reset();
     scriptedOs();   // a 1024 x 768 screen, every box answered OK
-    pel::picture::DecodeCache::shared().setClock(anHourLater);
+    bench::waitUntilSettled(folder);   // pictures written just now are not kept decoded
     pel::Drives::resetCurrentFolders();
     QDir::setCurrent(folder);
     pel::Form1 &f = pel::Forms::form1();

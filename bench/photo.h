@@ -1,6 +1,9 @@
 #pragma once
 // Photo-like test pictures for the benchmarks: smooth shapes under strong grain,
 // so they compress (and decode) like camera files, about 3 bits a pixel at quality 90.
+#include "picture/file.h"
+
+#include <QDir>
 #include <QFile>
 #include <QString>
 
@@ -8,6 +11,8 @@
 #include <cmath>
 #include <cstdio>
 #include <random>
+#include <sys/stat.h>
+#include <thread>
 #include <vector>
 // jpeglib.h needs size_t and FILE first.
 #include <jpeglib.h>
@@ -59,6 +64,23 @@ inline bool writePhotoJpeg(const QString &path, int width, int height, bool prog
     jpeg_destroy_compress(&c);
     std::fclose(f);
     return true;
+}
+
+// A decode is only kept for a file whose last change is a few seconds old, as a user's
+// photos are: waits until the files of `folder` (written or copied just now) are.
+inline void waitUntilSettled(const QString &folder)
+{
+    qint64 latest = 0;
+    for (const QString &name : QDir(folder).entryList(QDir::Files)) {
+        struct stat st {};
+        if (stat(QFile::encodeName(folder + QLatin1Char('/') + name).constData(), &st) == 0) {
+            for (const timespec &t : {st.st_mtim, st.st_ctim})
+                latest = std::max(latest, qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec);
+        }
+    }
+    const qint64 wait = latest + pel::FileStamp::kSettleNs + 100'000'000 - pel::FileStamp::nowNs();
+    if (wait > 0)
+        std::this_thread::sleep_for(std::chrono::nanoseconds(wait));
 }
 
 }  // namespace bench

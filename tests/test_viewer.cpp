@@ -1,10 +1,14 @@
 // The actual-size viewer: both paths, its layout and scrolling, copy and erase.
 #include "picture/decode_cache.h"
+#include "picture/file.h"
 #include "support/windows.h"
+#include "system/fsname.h"
 #include "system/pictures.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
+
+#include <fcntl.h>
 
 using namespace pel;
 using namespace pel::test;
@@ -199,16 +203,23 @@ private slots:
     {
         auto &cache = picture::DecodeCache::shared();
         cache.clear();
-        cache.setClock(+[] { return std::numeric_limits<qint64>::max(); });   // the photo is old
         fx.stop();
         const QString path = makePicture(QDir(fx.folder()).filePath("wide.jpg"), 5760, 1600, "JPG");
+        // Only a photo whose last change is a few seconds old is kept decoded.
+        QTest::qSleep(int(FileStamp::kSettleNs / 1'000'000) + 200);
         f = &fx.start();
         pick("wide.jpg");   // 86400 x 24000 twips: preview from the 720 x 200 decode
-        const int hits = cache.hits();
+        const QByteArray name = fsname::encode(f->fullPath(Module1::file_name));
+        const UniqueFd fd(::open(name.constData(), O_RDONLY | O_CLOEXEC));
+        const auto stamp = FileStamp::of(fd.get(), name);
+        QVERIFY(stamp);
+        const picture::DecodeKey key{*stamp, 8};
+        const QImage previewDecode = cache.find(key);
+        QCOMPARE(previewDecode.size(), QSize(720, 200));
         f->Command1_Click();
-        cache.setClock(nullptr);
         QCOMPARE(Module1::reduce_flag, 1);
-        QCOMPARE(cache.hits(), hits + 1);
+        // The viewer took the very decode the preview kept, and made none of its own.
+        QCOMPARE(cache.find(key).constBits(), previewDecode.constBits());
         const QImage shown = v().Image1->shownImage();
         QCOMPARE(shown.size(), QSize(717, 199));
         cache.clear();

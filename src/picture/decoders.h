@@ -1,6 +1,9 @@
 #pragma once
 // Our own decoders behind PictureFile. Each reads its header without decoding pixels,
 // and decodes straight to the size that will be shown.
+#include "picture/dib.h"
+#include "picture/file.h"
+
 #include <QByteArray>
 #include <QIODevice>
 #include <QImage>
@@ -46,48 +49,6 @@ void liftQtAllocationLimit();
 // may be cut short. Leaves the device at its start.
 bool pngChunksFit(QIODevice &device, QString *error);
 
-// Opens `path` for reading without ever blocking (a named pipe or a device listed
-// under a picture's name must not freeze the window) and accepts only a regular
-// file, judged on the opened descriptor, never by name. Returns the descriptor
-// (the caller closes it) and the file's size, or -1 with *error set.
-int openRegularFile(const QByteArray &path, qint64 *size, QString *error);
-
-// Reads up to `length` bytes at `offset`; fewer only at the end of the file or on an error.
-std::size_t readAt(int fd, void *buffer, std::size_t length, qint64 offset);
-
-// --- BMP and the DIBs inside icons ---------------------------------------------------
-
-struct DibLayout {
-    int width = 0;
-    int height = 0;             // always positive
-    bool topDown = false;
-    int bpp = 0;
-    quint32 compression = 0;    // 0 RGB, 1 RLE8, 2 RLE4, 3 bit fields
-    quint32 masks[4] = {};      // R, G, B, A for 16 and 32 bpp
-    bool alpha = false;         // an alpha channel is stored
-    std::vector<quint32> palette;  // opaque 0xffRRGGBB
-    std::size_t bitsOffset = 0;    // from the start of the buffer the DIB was parsed from
-    std::size_t stride = 0;        // bytes per stored row (uncompressed)
-    bool icon = false;             // AND mask follows the colour bits
-    std::size_t maskLimit = SIZE_MAX;  // where other data (an embedded colour profile) begins
-};
-
-// Parses a BMP file header and its DIB header; needs only the bytes up to the palette's end.
-// `fileSize` is the whole file's size (the buffer may be a prefix of it).
-bool parseBmp(const uchar *data, std::size_t size, std::size_t fileSize, DibLayout *out, QString *error);
-// Parses a headerless DIB as stored in an ICO/CUR entry (height counts the AND mask too).
-bool parseIconDib(const uchar *data, std::size_t size, DibLayout *out, QString *error);
-// Whether `available` bytes from the start of the DIB's buffer can hold what its header
-// claims: a large picture whose data holds under half of its rows (or, run-length
-// coded, under half of the shortest coding of them) is a lie, not a damaged photo.
-bool dibPlausible(const DibLayout &layout, qint64 available, QString *error);
-// Decodes the pixels described by `layout` from the whole buffer, reduced to `target`
-// (empty: natural size).
-QImage decodeDib(const uchar *data, std::size_t size, const DibLayout &layout, QSize target, QString *error);
-// The same for a BMP file read from `fd` in bands of rows, so that a large file is
-// never held whole (`fileSize` bytes in all).
-QImage decodeBmpFile(int fd, qint64 fileSize, const DibLayout &layout, QSize target, QString *error);
-
 // --- JPEG --------------------------------------------------------------------------
 
 struct JpegHeader {
@@ -96,9 +57,11 @@ struct JpegHeader {
     bool progressive = false;
     QSize upright() const { return orientation >= 5 ? stored.transposed() : stored; }
 };
-bool readJpegHeader(const QByteArray &path, JpegHeader *out, QString *error);
-// `target` is in upright pixels; empty means the natural size.
-QImage decodeJpeg(const QByteArray &path, QSize target, QString *error);
+// Both read the open file `fd` as `stamp` describes it (nothing past its size then).
+bool readJpegHeader(int fd, const FileStamp &stamp, JpegHeader *out, QString *error);
+// `target` is in upright pixels; empty means the natural size. `settled`: a reduced
+// decode may be kept for later uses of the same file (see DecodeCache).
+QImage decodeJpeg(int fd, const FileStamp &stamp, bool settled, QSize target, QString *error);
 // EXIF orientation from the payload of an APP1 segment; 1 when absent or malformed.
 int exifOrientation(const uchar *data, std::size_t size);
 

@@ -6,16 +6,13 @@
 
 #include <QBuffer>
 #include <QImageReader>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cstring>
 
 namespace pel::picture::detail {
 namespace {
-
-quint16 u16(const uchar *p) { return quint16(p[0] | (p[1] << 8)); }
-quint32 u32(const uchar *p) { return quint32(p[0]) | (quint32(p[1]) << 8) | (quint32(p[2]) << 16) | (quint32(p[3]) << 24); }
-quint32 be32(const uchar *p) { return (quint32(p[0]) << 24) | (quint32(p[1]) << 16) | (quint32(p[2]) << 8) | quint32(p[3]); }
 
 const uchar kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 
@@ -36,7 +33,7 @@ bool inspectEntry(const uchar *data, std::size_t size, IcoEntry *e, QString *why
     if (e->length >= 24 && std::memcmp(p, kPngSignature, 8) == 0) {
         if (std::memcmp(p + 12, "IHDR", 4) != 0)
             return false;
-        const quint32 w = be32(p + 16), h = be32(p + 20);
+        const quint32 w = qFromBigEndian<quint32>(p + 16), h = qFromBigEndian<quint32>(p + 20);
         if (w == 0 || h == 0 || w > 0x7fffffffu || h > 0x7fffffffu)
             return false;
         e->png = true;
@@ -58,7 +55,7 @@ bool inspectEntry(const uchar *data, std::size_t size, IcoEntry *e, QString *why
         return buffer.open(QIODevice::ReadOnly) && pngChunksFit(buffer, why);
     }
     DibLayout l;
-    if (!parseIconDib(p, e->length, &l, nullptr) || l.compression == 1 || l.compression == 2)
+    if (!parseIconDib(p, e->length, &l, nullptr) || l.runLength())
         return false;
     e->size = QSize(l.width, l.height);
     e->bpp = l.bpp;
@@ -69,12 +66,14 @@ bool inspectEntry(const uchar *data, std::size_t size, IcoEntry *e, QString *why
 
 bool parseIco(const uchar *data, std::size_t size, IcoEntry *largest, bool *cursor, QString *error)
 {
-    if (size < 6 || u16(data) != 0 || (u16(data + 2) != 1 && u16(data + 2) != 2) || u16(data + 4) == 0) {
+    const quint16 reserved = size >= 6 ? qFromLittleEndian<quint16>(data) : 1;
+    const quint16 type = size >= 6 ? qFromLittleEndian<quint16>(data + 2) : 0;
+    const int count = size >= 6 ? qFromLittleEndian<quint16>(data + 4) : 0;
+    if (reserved != 0 || (type != 1 && type != 2) || count == 0) {
         setError(error, QStringLiteral("not an ICO/CUR file"));
         return false;
     }
-    *cursor = u16(data + 2) == 2;
-    const int count = u16(data + 4);
+    *cursor = type == 2;
     bool found = false;
     QString why;  // why the last refused entry was refused
     for (int i = 0; i < count; ++i) {
@@ -82,8 +81,8 @@ bool parseIco(const uchar *data, std::size_t size, IcoEntry *largest, bool *curs
         if (at + 16 > size)
             break;
         IcoEntry e;
-        e.length = u32(data + at + 8);
-        e.offset = u32(data + at + 12);
+        e.length = qFromLittleEndian<quint32>(data + at + 8);
+        e.offset = qFromLittleEndian<quint32>(data + at + 12);
         if (!inspectEntry(data, size, &e, &why))
             continue;
         const qint64 area = qint64(e.size.width()) * e.size.height();

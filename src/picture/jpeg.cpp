@@ -6,8 +6,8 @@
 #include "picture/picture.h"
 #include "picture/scale.h"
 
-#include <QFile>
 #include <QTransform>
+#include <QtEndian>
 
 #include <algorithm>
 #include <csetjmp>
@@ -15,7 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
-#include <unistd.h>
+#include <type_traits>
 #include <vector>
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
@@ -105,11 +105,15 @@ extern "C" void onJpegProgress(j_common_ptr cinfo)
 }
 
 // Reads the file in large blocks: libjpeg-turbo takes its fast Huffman path only while
-// a few kilobytes are buffered, so the stock 4 KB stdio source spends a quarter of its
-// time on the slow one.
+// a few kilobytes are buffered, so a 4 KB source spends a quarter of its time on the
+// slow one. Only the bytes the file had when it was opened are read: a file that
+// shrinks meanwhile, or cannot be read, ends the decode with an error rather than
+// with a picture made up of what is not there.
 struct FileSource {
     jpeg_source_mgr pub;
-    std::FILE *file = nullptr;
+    int fd = -1;
+    qint64 pos = 0;  // the next byte to read
+    qint64 end = 0;  // the file's size when it was opened
     std::vector<JOCTET> buffer;
 };
 
@@ -119,16 +123,22 @@ extern "C" void sourceTerm(j_decompress_ptr) {}
 extern "C" boolean sourceFill(j_decompress_ptr cinfo)
 {
     auto *src = reinterpret_cast<FileSource *>(cinfo->src);
-    std::size_t n = std::fread(src->buffer.data(), 1, src->buffer.size(), src->file);
+    const qint64 want = std::min<qint64>(qint64(src->buffer.size()), src->end - src->pos);
+    qint64 n = want > 0 ? readAt(src->fd, src->buffer.data(), std::size_t(want), src->pos) : 0;
+    if (n < 0)
+        fail(reinterpret_cast<j_common_ptr>(cinfo), "the file cannot be read");
+    if (n < want)
+        fail(reinterpret_cast<j_common_ptr>(cinfo), "the file shrank while it was read");
+    src->pos += n;
     if (n == 0) {
-        // A truncated file ends as if it were complete; libjpeg fills in what is missing.
+        // A file cut short ends as if it were complete; libjpeg fills in what is missing.
         WARNMS(cinfo, JWRN_JPEG_EOF);
         src->buffer[0] = 0xff;
         src->buffer[1] = JPEG_EOI;
         n = 2;
     }
     src->pub.next_input_byte = src->buffer.data();
-    src->pub.bytes_in_buffer = n;
+    src->pub.bytes_in_buffer = std::size_t(n);
     return TRUE;
 }
 
@@ -143,24 +153,20 @@ extern "C" void sourceSkip(j_decompress_ptr cinfo, long count)
         return;
     }
     // Large segments (thumbnails, profiles) are stepped over without being read.
-    const long rest = count - long(src->pub.bytes_in_buffer);
+    const qint64 rest = qint64(count) - qint64(src->pub.bytes_in_buffer);
     src->pub.bytes_in_buffer = 0;
-    if (std::fseek(src->file, rest, SEEK_CUR) != 0)
-        sourceFill(cinfo);
+    src->pos = std::min(src->end, src->pos + rest);
 }
 
-// Owns the decompressor and the file. Everything that lives across a libjpeg call is
-// kept here, outside the frame that calls setjmp, so a longjmp skips no destructor.
+// Owns the decompressor; reads a descriptor its caller owns. Everything that lives
+// across a libjpeg call is kept here, outside the frame that calls setjmp, so a
+// longjmp skips no destructor.
 struct Session {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
     ScanWatch watch;
     FileSource source;
-    std::FILE *file = nullptr;
-    QByteArray path;
     FileStamp stamp;
-    bool stamped = false;   // the stamp was read
-    bool settled = false;   // and a decode of the file may be kept
 
     Session()
     {
@@ -177,12 +183,7 @@ struct Session {
         cinfo.progress = &watch.pub;
         limitMemory(0);
     }
-    ~Session()
-    {
-        jpeg_destroy_decompress(&cinfo);
-        if (file)
-            std::fclose(file);
-    }
+    ~Session() { jpeg_destroy_decompress(&cinfo); }
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
 
@@ -195,21 +196,12 @@ struct Session {
         cinfo.mem->max_memory_to_use = long(std::max<qint64>(room, qint64(1) << 20));
     }
 
-    bool open(const QByteArray &path, QString *error)
+    // Reads the file `fd`, as `fileStamp` describes it, from its start.
+    void attach(int fd, const FileStamp &fileStamp)
     {
-        qint64 size = 0;
-        const int fd = openRegularFile(path, &size, error);
-        if (fd < 0)
-            return false;
-        file = fdopen(fd, "rb");
-        if (!file) {
-            ::close(fd);
-            setError(error, QStringLiteral("cannot open the file"));
-            return false;
-        }
-        this->path = path;
-        stamped = DecodeCache::shared().stamp(fd, &stamp, &settled);
-        source.file = file;
+        stamp = fileStamp;
+        source.fd = fd;
+        source.end = stamp.size;
         source.buffer.resize(std::size_t(256) << 10);
         source.pub.init_source = sourceInit;
         source.pub.fill_input_buffer = sourceFill;
@@ -218,7 +210,6 @@ struct Session {
         source.pub.term_source = sourceTerm;
         cinfo.src = &source.pub;
         jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xffff);
-        return true;
     }
     QString message() const
     {
@@ -246,14 +237,22 @@ bool readHeader(Session &s)
     return true;
 }
 
+// Everything a decode holds across libjpeg calls. libjpeg reports errors by a longjmp
+// back to runDecode(), which skips every destructor between: so runDecode() and the
+// functions it calls keep only trivially destructible locals (numbers, sizes, plain
+// pointers), and all that owns memory lives here, in the caller's object.
 struct Decode {
     Session session;
     QSize target;  // upright; empty: natural size
     int orientation = 1;
+    bool settled = false;   // the file may be kept decoded (FileStamp::settledAt)
+    DecodeKey key;          // which kept decode this one is, or may become
+    bool keep = false;      // and it is to be kept
     QImage out;    // as decoded by libjpeg, unless reduced while it was read
     std::optional<BoxReducer> reducer;
     std::vector<quint32> row;
 };
+static_assert(std::is_trivially_destructible_v<QSize>, "QSize is kept in runDecode's frames");
 
 inline quint32 cmykToRgb(const uchar *p, bool inverted)
 {
@@ -269,21 +268,19 @@ inline quint32 cmykToRgb(const uchar *p, bool inverted)
     return 0xff000000u | (r << 16) | (g << 8) | b;
 }
 
-// All libjpeg calls of a decode; returns false on a libjpeg error (d.session.message() says which).
-bool runDecode(Decode &d)
+// --- Called between setjmp and longjmp: no local may own anything (see Decode). ---
+
+// Picks the smallest scaled decode that is still no smaller than the target and
+// returns the target in stored orientation.
+QSize chooseScale(Decode &d)
 {
     jpeg_decompress_struct &cinfo = d.session.cinfo;
-    if (setjmp(d.session.err.jump))
-        return false;
-    jpeg_read_header(&cinfo, TRUE);
     d.orientation = orientationOf(cinfo);
     const QSize natural(int(cinfo.image_width), int(cinfo.image_height));
     // Turning a picture upright holds it twice for a moment.
     if (d.orientation >= 5 && mulSat(decodedBytes(d.target.isEmpty() ? natural : d.target), 2) > maxDecodedBytes())
         fail(reinterpret_cast<j_common_ptr>(&cinfo), "picture is too large to be turned upright");
-    QSize target = d.target.isEmpty() ? natural : (d.orientation >= 5 ? d.target.transposed() : d.target);
-
-    // The smallest scaled decode that is still no smaller than the target.
+    const QSize target = d.target.isEmpty() ? natural : (d.orientation >= 5 ? d.target.transposed() : d.target);
     static const int denominators[] = {8, 4, 2, 1};
     for (int denom : denominators) {
         cinfo.scale_num = 1;
@@ -292,68 +289,63 @@ bool runDecode(Decode &d)
         if (int(cinfo.output_width) >= target.width() && int(cinfo.output_height) >= target.height())
             break;
     }
-    const QSize decodedSize(int(cinfo.output_width), int(cinfo.output_height));
-    // A decode reduced by the DCT is shared by every later use of the same file at the
-    // same scale (the preview, the reduced viewer, a slide); it is made with the same
-    // settings whatever the target, so the file and the scale identify it.
-    const bool keepable = cinfo.scale_denom > 1 && d.session.stamped;
-    const DecodeKey key{d.session.path, d.session.stamp, int(cinfo.scale_denom)};
-    if (keepable) {
-        QImage kept = DecodeCache::shared().find(key);
-        if (kept.size() == decodedSize) {
-            d.out = std::move(kept);
-            return true;
-        }
-    }
-    const bool keep = keepable && d.session.settled && decodedBytes(decodedSize) <= DecodeCache::kMaxBytes;
-    // When the decode is reduced further, the merged (non-fancy) chroma upsampling is
-    // invisible in the result and spares a pass over every row.
-    if (!keep && int(cinfo.output_width) >= 2 * target.width() && int(cinfo.output_height) >= 2 * target.height())
-        cinfo.do_fancy_upsampling = FALSE;
-    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
-    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
-    const bool inverted = cinfo.saw_Adobe_marker;
-    const bool dcOnly = cinfo.progressive_mode && cinfo.scale_denom == 8;
-    if (dcOnly) {
-        cinfo.buffered_image = TRUE;
-        cinfo.do_block_smoothing = FALSE;
-    }
-    // Decoded straight into a picture unless it is reduced further while it is read
-    // (a decode to be kept is whole, and reduced afterwards).
-    const bool direct = keep || (binFactor(decodedSize.width(), target.width()) == 1 &&
-                                 binFactor(decodedSize.height(), target.height()) == 1);
-    d.session.limitMemory(direct ? decodedBytes(decodedSize) : 0);
-    jpeg_start_decompress(&cinfo);
-    if (dcOnly) {
-        // At an eighth of the size only the DC coefficients count: stop reading once
-        // every component has them.
-        for (;;) {
-            const int status = jpeg_consume_input(&cinfo);
-            checkScans(&cinfo);
-            if (status == JPEG_REACHED_EOI || status == JPEG_SUSPENDED)
-                break;
-            if (status == JPEG_SCAN_COMPLETED) {
-                bool all = true;
-                for (int c = 0; c < cinfo.num_components; ++c)
-                    all = all && cinfo.coef_bits[c][0] >= 0;
-                if (all)
-                    break;
-            }
-        }
-        jpeg_start_output(&cinfo, cinfo.input_scan_number);
-    }
+    return target;
+}
 
-    const QSize decoded(int(cinfo.output_width), int(cinfo.output_height));
+// A decode reduced by the DCT is shared by every later use of the same file at the
+// same scale (the preview, the reduced viewer, a slide); it is made with the same
+// settings whatever the target, so the file and the scale identify it. True when the
+// kept one was taken (into d.out).
+bool takeKept(Decode &d)
+{
+    const jpeg_decompress_struct &cinfo = d.session.cinfo;
+    const QSize decodedSize(int(cinfo.output_width), int(cinfo.output_height));
+    if (cinfo.scale_denom <= 1)
+        return false;
+    d.key = DecodeKey{d.session.stamp, int(cinfo.scale_denom)};
+    d.out = DecodeCache::shared().find(d.key);
+    if (d.out.size() == decodedSize)
+        return true;
+    d.out = QImage();
+    d.keep = d.settled && decodedBytes(decodedSize) <= DecodeCache::kMaxBytes;
+    return false;
+}
+
+// At an eighth of the size only the DC coefficients count: stops reading once every
+// component has them.
+void consumeDcScans(jpeg_decompress_struct &cinfo)
+{
+    for (;;) {
+        const int status = jpeg_consume_input(&cinfo);
+        checkScans(&cinfo);
+        if (status == JPEG_REACHED_EOI || status == JPEG_SUSPENDED)
+            return;
+        if (status == JPEG_SCAN_COMPLETED) {
+            bool all = true;
+            for (int c = 0; c < cinfo.num_components; ++c)
+                all = all && cinfo.coef_bits[c][0] >= 0;
+            if (all)
+                return;
+        }
+    }
+}
+
+// Reads the scan lines into d.out (direct) or through d.reducer.
+void readRows(Decode &d, QSize target, bool direct, bool cmyk)
+{
+    jpeg_decompress_struct &cinfo = d.session.cinfo;
+    const int width = int(cinfo.output_width);
+    const bool inverted = cinfo.saw_Adobe_marker;
     if (direct) {
-        d.out = QImage(decoded, QImage::Format_RGB32);
+        d.out = QImage(width, int(cinfo.output_height), QImage::Format_RGB32);
         if (d.out.isNull())
             ERREXIT(&cinfo, JERR_OUT_OF_MEMORY);
     } else {
-        d.reducer.emplace(decoded, target, false);
+        d.reducer.emplace(QSize(width, int(cinfo.output_height)), target, false);
         if (!d.reducer->valid())
             ERREXIT(&cinfo, JERR_OUT_OF_MEMORY);
     }
-    d.row.resize(std::size_t(decoded.width()));
+    d.row.resize(std::size_t(width));
     while (cinfo.output_scanline < cinfo.output_height) {
         const int y = int(cinfo.output_scanline);
         quint32 *dest = direct ? reinterpret_cast<quint32 *>(d.out.scanLine(y)) : d.row.data();
@@ -362,20 +354,56 @@ bool runDecode(Decode &d)
             break;
         if (cmyk) {
             const uchar *src = reinterpret_cast<const uchar *>(d.row.data());
-            for (int x = 0; x < decoded.width(); ++x)
+            for (int x = 0; x < width; ++x)
                 dest[x] = cmykToRgb(src + 4 * x, inverted);
         }
         if (!direct)
             d.reducer->addRow(y, dest);
     }
+}
+
+// All libjpeg calls of a decode; returns false on a libjpeg error (d.session.message() says which).
+bool runDecode(Decode &d)
+{
+    jpeg_decompress_struct &cinfo = d.session.cinfo;
+    if (setjmp(d.session.err.jump))
+        return false;
+    jpeg_read_header(&cinfo, TRUE);
+    const QSize target = chooseScale(d);
+    if (takeKept(d))
+        return true;
+    const QSize decodedSize(int(cinfo.output_width), int(cinfo.output_height));
+    // When the decode is reduced further, the merged (non-fancy) chroma upsampling is
+    // invisible in the result and spares a pass over every row.
+    if (!d.keep && decodedSize.width() >= 2 * target.width() && decodedSize.height() >= 2 * target.height())
+        cinfo.do_fancy_upsampling = FALSE;
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
+    const bool dcOnly = cinfo.progressive_mode && cinfo.scale_denom == 8;
+    if (dcOnly) {
+        cinfo.buffered_image = TRUE;
+        cinfo.do_block_smoothing = FALSE;
+    }
+    // Decoded straight into a picture unless it is reduced further while it is read
+    // (a decode to be kept is whole, and reduced afterwards).
+    const bool direct = d.keep || (binFactor(decodedSize.width(), target.width()) == 1 &&
+                                   binFactor(decodedSize.height(), target.height()) == 1);
+    d.session.limitMemory(direct ? decodedBytes(decodedSize) : 0);
+    jpeg_start_decompress(&cinfo);
+    if (dcOnly) {
+        consumeDcScans(cinfo);
+        jpeg_start_output(&cinfo, cinfo.input_scan_number);
+    }
+    readRows(d, target, direct, cmyk);
     if (dcOnly)
         jpeg_finish_output(&cinfo);
     // Nothing after the last scan line is needed; trailing data is not even read.
     jpeg_abort_decompress(&cinfo);
-    if (keep && cinfo.output_scanline == cinfo.output_height)
-        DecodeCache::shared().keep(key, d.out);
+    d.keep = d.keep && cinfo.output_scanline == cinfo.output_height;
     return true;
 }
+
+// --- End of what runs between setjmp and longjmp. ---
 
 // The decode at libjpeg's scale, box-reduced to no less than `target` (stored
 // orientation) where whole bins fit; the final smooth pass follows.
@@ -423,10 +451,10 @@ int exifOrientation(const uchar *t, std::size_t size)
     if (!le && !(t[0] == 'M' && t[1] == 'M'))
         return 1;
     auto rd16 = [&](std::size_t at) -> quint32 {
-        return le ? quint32(t[at] | (t[at + 1] << 8)) : quint32((t[at] << 8) | t[at + 1]);
+        return le ? qFromLittleEndian<quint16>(t + at) : qFromBigEndian<quint16>(t + at);
     };
     auto rd32 = [&](std::size_t at) -> quint32 {
-        return le ? (rd16(at) | (rd16(at + 2) << 16)) : ((rd16(at) << 16) | rd16(at + 2));
+        return le ? qFromLittleEndian<quint32>(t + at) : qFromBigEndian<quint32>(t + at);
     };
     if (rd16(2) != 42)
         return 1;
@@ -447,11 +475,10 @@ int exifOrientation(const uchar *t, std::size_t size)
     return 1;
 }
 
-bool readJpegHeader(const QByteArray &path, JpegHeader *out, QString *error)
+bool readJpegHeader(int fd, const FileStamp &stamp, JpegHeader *out, QString *error)
 {
     Session s;
-    if (!s.open(path, error))
-        return false;
+    s.attach(fd, stamp);
     if (!readHeader(s)) {
         setError(error, s.message());
         return false;
@@ -466,16 +493,19 @@ bool readJpegHeader(const QByteArray &path, JpegHeader *out, QString *error)
     return true;
 }
 
-QImage decodeJpeg(const QByteArray &path, QSize target, QString *error)
+QImage decodeJpeg(int fd, const FileStamp &stamp, bool settled, QSize target, QString *error)
 {
     auto d = std::make_unique<Decode>();
-    if (!d->session.open(path, error))
-        return {};
+    d->session.attach(fd, stamp);
+    d->settled = settled;
     d->target = target;
     if (!runDecode(*d)) {
         setError(error, d->session.message());
         return {};
     }
+    // Kept only when the file is still the version its key names.
+    if (d->keep && stamp.isCurrent(fd))
+        DecodeCache::shared().keep(d->key, d->out);
     QImage img = d->reducer ? d->reducer->result() : d->out;
     const int orientation = d->orientation;
     d.reset();  // free libjpeg's memory before the final copies

@@ -10,14 +10,12 @@
 #include <QImageReader>
 #include <QPaintDevice>
 #include <QPainter>
+#include <QtEndian>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
 #include <mutex>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pel {
@@ -65,7 +63,7 @@ bool pngChunksFit(QIODevice &device, QString *error)
         if (head.size() < 8)
             break;
         const auto *h = reinterpret_cast<const uchar *>(head.constData());
-        const qint64 length = (qint64(h[0]) << 24) | (h[1] << 16) | (h[2] << 8) | h[3];
+        const qint64 length = qFromBigEndian<quint32>(h);
         const bool data = std::memcmp(h + 4, "IDAT", 4) == 0;
         if (!data && at + 12 + length > size) {
             fits = false;
@@ -81,42 +79,6 @@ bool pngChunksFit(QIODevice &device, QString *error)
     return fits;
 }
 
-int openRegularFile(const QByteArray &path, qint64 *size, QString *error)
-{
-    int fd;
-    do
-        fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        setError(error, QStringLiteral("cannot open the file: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
-        return -1;
-    }
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        setError(error, QStringLiteral("not a regular file"));
-        return -1;
-    }
-    // A regular file never blocks; reads go back to the ordinary mode.
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    *size = qint64(st.st_size);
-    return fd;
-}
-
-std::size_t readAt(int fd, void *buffer, std::size_t length, qint64 offset)
-{
-    std::size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::pread(fd, static_cast<char *>(buffer) + done, length - done, off_t(offset + qint64(done)));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += std::size_t(n);
-    }
-    return done;
-}
-
 }  // namespace detail
 }  // namespace picture
 
@@ -130,9 +92,6 @@ constexpr qint64 kMaxWholeDecode = qint64(640) << 20;
 constexpr qint64 kHeadBytes = 8192;
 
 enum class Sniffed { Unknown, Bmp, Jpeg, Ico, Cur, Wmf, Emf, Png, Gif, Tiff, Webp };
-
-quint16 u16(const uchar *p) { return quint16(p[0] | (p[1] << 8)); }
-quint32 u32(const uchar *p) { return quint32(u16(p)) | (quint32(u16(p + 2)) << 16); }
 
 Sniffed sniff(const QByteArray &head)
 {
@@ -151,9 +110,13 @@ Sniffed sniff(const QByteArray &head)
         return Sniffed::Cur;
     if (starts("\xd7\xcd\xc6\x9a", 4))
         return Sniffed::Wmf;  // placeable metafile
-    if (n >= 6 && (u16(p) == 1 || u16(p) == 2) && u16(p + 2) == 9 && (u16(p + 4) == 0x100 || u16(p + 4) == 0x300))
-        return Sniffed::Wmf;
-    if (n >= 44 && u32(p) == 1 && starts(" EMF", 4, 40))
+    if (n >= 6) {  // a metafile without the placeable header: type, header words, version
+        const auto type = qFromLittleEndian<quint16>(p), words = qFromLittleEndian<quint16>(p + 2),
+                   version = qFromLittleEndian<quint16>(p + 4);
+        if ((type == 1 || type == 2) && words == 9 && (version == 0x100 || version == 0x300))
+            return Sniffed::Wmf;
+    }
+    if (n >= 44 && qFromLittleEndian<quint32>(p) == 1 && starts(" EMF", 4, 40))
         return Sniffed::Emf;
     if (starts("\x89PNG\r\n\x1a\n", 8))
         return Sniffed::Png;
@@ -166,79 +129,49 @@ Sniffed sniff(const QByteArray &head)
     return Sniffed::Unknown;
 }
 
-// A file opened through openRegularFile(), closed with this object.
-class Descriptor {
-public:
-    Descriptor() = default;
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return fd_; }
-    // Hands the descriptor to a QFile, which closes it from then on.
-    bool giveTo(QFile &file, QString *error)
-    {
-        if (!file.open(fd_, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-            setError(error, QStringLiteral("cannot open the file: %1").arg(file.errorString()));
-            return false;
-        }
-        fd_ = -1;
-        return true;
-    }
-
-private:
-    int fd_ = -1;
-};
-
-// Opens `path` as a regular file into `file` (see openRegularFile).
-bool openFile(QFile &file, const QByteArray &path, qint64 *size, QString *error)
+// Reads the whole of a small file (an icon, a metafile) as `stamp` describes it. A
+// file that cannot be read, or that shrinks or changes while it is read, is refused
+// rather than read in part.
+bool readWhole(int fd, const FileStamp &stamp, qint64 limit, QByteArray *out, QString *error)
 {
-    Descriptor fd(openRegularFile(path, size, error));
-    return fd.get() >= 0 && fd.giveTo(file, error);
+    if (stamp.size > limit) {
+        setError(error, QStringLiteral("file is too large for its kind"));
+        return false;
+    }
+    if (stamp.size <= 0) {
+        setError(error, QStringLiteral("file is empty"));
+        return false;
+    }
+    QByteArray bytes(qsizetype(stamp.size), Qt::Uninitialized);
+    const qint64 got = readAt(fd, bytes.data(), std::size_t(bytes.size()), 0);
+    if (got < 0) {
+        setError(error, QStringLiteral("the file cannot be read"));
+        return false;
+    }
+    if (got < stamp.size || !stamp.isCurrent(fd)) {
+        setError(error, QStringLiteral("file changed while it was read"));
+        return false;
+    }
+    *out = std::move(bytes);
+    return true;
 }
 
-// A whole small file (an icon), mapped where possible.
-class FileBytes {
-public:
-    bool open(const QByteArray &path, QString *error, qint64 limit)
-    {
-        if (!openFile(file_, path, &size_, error))
-            return false;
-        if (size_ > limit) {
-            setError(error, QStringLiteral("file is too large for its kind"));
-            return false;
-        }
-        if (size_ > 0)
-            data_ = file_.map(0, size_);
-        if (!data_) {
-            copy_ = file_.readAll();
-            data_ = reinterpret_cast<uchar *>(copy_.data());
-            size_ = copy_.size();
-        }
-        if (size_ <= 0) {
-            setError(error, QStringLiteral("file is empty"));
-            return false;
-        }
+// A QFile reading `fd`, which stays its caller's.
+bool openQFile(QFile &file, int fd, QString *error)
+{
+    if (file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
         return true;
-    }
-    const uchar *data() const { return data_; }
-    std::size_t size() const { return std::size_t(size_); }
+    setError(error, QStringLiteral("cannot open the file: %1").arg(file.errorString()));
+    return false;
+}
 
-private:
-    QFile file_;
-    QByteArray copy_;
-    uchar *data_ = nullptr;
-    qint64 size_ = 0;
-};
-
+// A bitmap is decoded from its file at each render, at the size shown. Only the
+// version of the file that was opened is decoded: a file changed since, or while it
+// is read, gives no picture (and an error) rather than a picture of something else.
 class BitmapPicture : public PictureFile {
 public:
-    BitmapPicture(const QByteArray &path, PictureFormat format, QSize size, double twipsPerPixel)
-        : path_(path), format_(format), size_(size), twipsPerPixel_(twipsPerPixel) {}
+    BitmapPicture(FileStamp opened, PictureFormat format, QSize size, double twipsPerPixel)
+        : opened_(std::move(opened)), format_(format), size_(size), twipsPerPixel_(twipsPerPixel) {}
 
     PictureFormat format() const override { return format_; }
     QSize pixelSize() const override { return size_; }
@@ -250,7 +183,15 @@ public:
             target = size_;
         if (!withinBudget(target, error) || !withinBudget(size_, error))
             return {};
-        QImage img = decode(target, error);
+        bool settled = false;
+        const UniqueFd fd = reopen(&settled, error);
+        if (!fd.valid())
+            return {};
+        QImage img = decode(fd.get(), settled, target, error);
+        if (!img.isNull() && !opened_.isCurrent(fd.get())) {
+            setError(error, QStringLiteral("file changed while it was read"));
+            return {};
+        }
         if (!img.isNull() && img.size() != target)
             img = scaledTo(img, target);
         return img;
@@ -270,12 +211,30 @@ public:
     }
 
 protected:
-    virtual QImage decode(QSize target, QString *error) const = 0;
+    // Decodes the file `fd` (the version opened) at `target`, or its natural size when
+    // the format cannot reduce; `settled` as FileStamp::settledAt says.
+    virtual QImage decode(int fd, bool settled, QSize target, QString *error) const = 0;
 
-    QByteArray path_;
+    FileStamp opened_;
     PictureFormat format_;
     QSize size_;
     double twipsPerPixel_;
+
+private:
+    UniqueFd reopen(bool *settled, QString *error) const
+    {
+        // The clock is read before the file's stamp (see FileStamp::settledAt).
+        const qint64 now = FileStamp::nowNs();
+        UniqueFd fd = openRegularFile(opened_.path, error);
+        if (!fd.valid())
+            return fd;
+        if (!opened_.isCurrent(fd.get())) {
+            setError(error, QStringLiteral("file changed since it was opened"));
+            return UniqueFd();
+        }
+        *settled = opened_.settledAt(now);
+        return fd;
+    }
 };
 
 class BmpPicture final : public BitmapPicture {
@@ -283,23 +242,23 @@ public:
     using BitmapPicture::BitmapPicture;
 
 protected:
-    QImage decode(QSize target, QString *error) const override
+    QImage decode(int fd, bool, QSize target, QString *error) const override
     {
-        qint64 fileSize = 0;
-        const Descriptor fd(openRegularFile(path_, &fileSize, error));
-        if (fd.get() < 0)
-            return {};
         // The headers and the palette; the pixels are read in bands as they are decoded.
-        std::vector<uchar> head(std::size_t(std::min<qint64>(fileSize, kHeadBytes)));
-        head.resize(readAt(fd.get(), head.data(), head.size(), 0));
+        std::vector<uchar> head(std::size_t(std::min<qint64>(opened_.size, kHeadBytes)));
+        const qint64 got = readAt(fd, head.data(), head.size(), 0);
+        if (got < qint64(head.size())) {
+            setError(error, QStringLiteral("the file cannot be read"));
+            return {};
+        }
         DibLayout layout;
-        if (!parseBmp(head.data(), head.size(), std::size_t(fileSize), &layout, error))
+        if (!parseBmp(head.data(), head.size(), std::size_t(opened_.size), &layout, error))
             return {};
         if (QSize(layout.width, layout.height) != size_) {
             setError(error, QStringLiteral("file changed since it was opened"));
             return {};
         }
-        return decodeBmpFile(fd.get(), fileSize, layout, target, error);
+        return decodeBmpFile(fd, opened_.size, layout, target, error);
     }
 };
 
@@ -308,7 +267,10 @@ public:
     using BitmapPicture::BitmapPicture;
 
 protected:
-    QImage decode(QSize target, QString *error) const override { return decodeJpeg(path_, target, error); }
+    QImage decode(int fd, bool settled, QSize target, QString *error) const override
+    {
+        return decodeJpeg(fd, opened_, settled, target, error);
+    }
 };
 
 class IcoPicture final : public BitmapPicture {
@@ -316,18 +278,21 @@ public:
     using BitmapPicture::BitmapPicture;
 
 protected:
-    QImage decode(QSize target, QString *error) const override
+    QImage decode(int fd, bool, QSize target, QString *error) const override
     {
-        FileBytes bytes;
+        QByteArray bytes;
+        if (!readWhole(fd, opened_, kMaxWholeFile, &bytes, error))
+            return {};
+        const auto *data = reinterpret_cast<const uchar *>(bytes.constData());
         IcoEntry entry;
         bool cursor = false;
-        if (!bytes.open(path_, error, kMaxWholeFile) || !parseIco(bytes.data(), bytes.size(), &entry, &cursor, error))
+        if (!parseIco(data, std::size_t(bytes.size()), &entry, &cursor, error))
             return {};
         if (entry.size != size_) {
             setError(error, QStringLiteral("file changed since it was opened"));
             return {};
         }
-        return decodeIcoEntry(bytes.data(), bytes.size(), entry, target, error);
+        return decodeIcoEntry(data, std::size_t(bytes.size()), entry, target, error);
     }
 };
 
@@ -335,17 +300,14 @@ protected:
 // plugins are never loaded for the common pictures.
 class QtPicture final : public BitmapPicture {
 public:
-    QtPicture(const QByteArray &path, PictureFormat format, QSize size, double twipsPerPixel, QByteArray qtFormat)
-        : BitmapPicture(path, format, size, twipsPerPixel), qtFormat_(std::move(qtFormat)) {}
+    QtPicture(FileStamp opened, PictureFormat format, QSize size, double twipsPerPixel, QByteArray qtFormat)
+        : BitmapPicture(std::move(opened), format, size, twipsPerPixel), qtFormat_(std::move(qtFormat)) {}
 
 protected:
-    QImage decode(QSize target, QString *error) const override
+    QImage decode(int fd, bool, QSize target, QString *error) const override
     {
         QFile file;
-        qint64 fileSize = 0;
-        if (!openFile(file, path_, &fileSize, error))
-            return {};
-        if (format_ == PictureFormat::Png && !pngChunksFit(file, error))
+        if (!openQFile(file, fd, error) || (format_ == PictureFormat::Png && !pngChunksFit(file, error)))
             return {};
         QImageReader reader(&file, qtFormat_);
         // Readers that can reduce while they read (PNG does) then never hold the natural size.
@@ -363,10 +325,10 @@ private:
     QByteArray qtFormat_;
 };
 
+// A metafile is read whole when it is opened and drawn from memory from then on.
 class WmfPicture final : public PictureFile {
 public:
-    WmfPicture(wmf::Document doc, QByteArray bytes, double twipsPerPixel)
-        : doc_(std::move(doc)), bytes_(std::move(bytes)), twipsPerPixel_(twipsPerPixel) {}
+    WmfPicture(wmf::Document doc, double twipsPerPixel) : doc_(std::move(doc)), twipsPerPixel_(twipsPerPixel) {}
 
     PictureFormat format() const override { return PictureFormat::Wmf; }
     QSizeF sizeTwips() const override { return doc_.sizeTwips(); }
@@ -393,125 +355,132 @@ public:
         doc_.paint(painter, target);
         return true;
     }
-    QByteArray nativeData() const override { return bytes_; }
+    QByteArray nativeData() const override { return doc_.bytes(); }
 
 private:
     wmf::Document doc_;
-    QByteArray bytes_;
     double twipsPerPixel_;
 };
 
-std::shared_ptr<const PictureFile> openWithQt(const QByteArray &path, PictureFormat format, const char *qtFormat,
-                                              double twipsPerPixel, QString *error)
+// What open() has of a file when it hands it to the opener of its format.
+struct Opening {
+    int fd;
+    const FileStamp &stamp;
+    const QByteArray &head;  // the first kHeadBytes
+    double twipsPerPixel;
+    QString *error;
+};
+
+std::shared_ptr<const PictureFile> openBmp(const Opening &o)
+{
+    DibLayout l;
+    const auto *p = reinterpret_cast<const uchar *>(o.head.constData());
+    if (!parseBmp(p, std::size_t(o.head.size()), std::size_t(o.stamp.size), &l, o.error))
+        return nullptr;
+    const QSize size(l.width, l.height);
+    if (!withinBudget(size, o.error) || !dibPlausible(l, o.stamp.size, o.error))
+        return nullptr;
+    return std::make_shared<BmpPicture>(o.stamp, PictureFormat::Bmp, size, o.twipsPerPixel);
+}
+
+std::shared_ptr<const PictureFile> openJpeg(const Opening &o)
+{
+    JpegHeader h;
+    if (!readJpegHeader(o.fd, o.stamp, &h, o.error) || !withinBudget(h.upright(), o.error))
+        return nullptr;
+    return std::make_shared<JpegPicture>(o.stamp, PictureFormat::Jpeg, h.upright(), o.twipsPerPixel);
+}
+
+std::shared_ptr<const PictureFile> openIco(const Opening &o)
+{
+    QByteArray all;
+    if (!readWhole(o.fd, o.stamp, kMaxWholeFile, &all, o.error))
+        return nullptr;
+    IcoEntry entry;
+    bool cursor = false;
+    if (!parseIco(reinterpret_cast<const uchar *>(all.constData()), std::size_t(all.size()), &entry, &cursor, o.error) ||
+        !withinBudget(entry.size, o.error))
+        return nullptr;
+    return std::make_shared<IcoPicture>(o.stamp, cursor ? PictureFormat::Cur : PictureFormat::Ico, entry.size,
+                                        o.twipsPerPixel);
+}
+
+std::shared_ptr<const PictureFile> openWmf(const Opening &o)
+{
+    QByteArray all;
+    if (!readWhole(o.fd, o.stamp, kMaxWholeFile, &all, o.error))
+        return nullptr;
+    auto doc = wmf::Document::parse(all, o.error);
+    if (!doc)
+        return nullptr;
+    const QSizeF tw = doc->sizeTwips();
+    if (!(tw.width() > 0 && tw.height() > 0)) {
+        setError(o.error, QStringLiteral("metafile has no size"));
+        return nullptr;
+    }
+    auto pic = std::make_shared<WmfPicture>(std::move(*doc), o.twipsPerPixel);
+    if (!withinBudget(pic->pixelSize(), o.error))
+        return nullptr;
+    return pic;
+}
+
+std::shared_ptr<const PictureFile> openWithQt(const Opening &o, PictureFormat format, const char *qtFormat)
 {
     liftQtAllocationLimit();
     QFile file;
-    qint64 fileSize = 0;
-    if (!openFile(file, path, &fileSize, error) || (format == PictureFormat::Png && !pngChunksFit(file, error)))
+    if (!openQFile(file, o.fd, o.error) || (format == PictureFormat::Png && !pngChunksFit(file, o.error)))
         return nullptr;
     QImageReader reader(&file, qtFormat);
     const QSize size = reader.canRead() ? reader.size() : QSize();
     if (size.isEmpty()) {
-        setError(error, QStringLiteral("cannot read the %1 header: %2").arg(QLatin1String(qtFormat), reader.errorString()));
+        setError(o.error, QStringLiteral("cannot read the %1 header: %2").arg(QLatin1String(qtFormat), reader.errorString()));
         return nullptr;
     }
-    if (!withinBudget(size, error))
+    if (!withinBudget(size, o.error))
         return nullptr;
     // Deflate packs at most 1032 bytes into one: a large PNG in fewer bytes than that is a lie.
     if (format == PictureFormat::Png && decodedBytes(size) > (qint64(64) << 20) &&
-        mulSat(fileSize, 1032) < mulSat(size.width(), size.height())) {
-        setError(error, QStringLiteral("PNG file is far shorter than its header claims"));
+        mulSat(o.stamp.size, 1032) < mulSat(size.width(), size.height())) {
+        setError(o.error, QStringLiteral("PNG file is far shorter than its header claims"));
         return nullptr;
     }
     // The other readers decode the whole picture even for a preview: one they would
     // hold at more than this is refused rather than let a preview take gigabytes.
     if (format != PictureFormat::Png && decodedBytes(size) > kMaxWholeDecode) {
-        setError(error, QStringLiteral("picture is too large for its kind"));
+        setError(o.error, QStringLiteral("picture is too large for its kind"));
         return nullptr;
     }
-    return std::make_shared<QtPicture>(path, format, size, twipsPerPixel, QByteArray(qtFormat));
+    return std::make_shared<QtPicture>(o.stamp, format, size, o.twipsPerPixel, QByteArray(qtFormat));
 }
 
 }  // namespace
 
 std::shared_ptr<const PictureFile> PictureFile::open(const QByteArray &path, double twipsPerPixel, QString *error)
 {
-    QFile file;
-    qint64 fileSize = 0;
-    if (!openFile(file, path, &fileSize, error))
+    const UniqueFd fd = openRegularFile(path, error);
+    if (!fd.valid())
         return nullptr;
-    const QByteArray head = file.read(kHeadBytes);
-    if (head.isEmpty()) {
+    const auto stamp = FileStamp::of(fd.get(), path);
+    QByteArray head(qsizetype(stamp ? std::min(stamp->size, kHeadBytes) : 0), Qt::Uninitialized);
+    if (!stamp || head.isEmpty() || readAt(fd.get(), head.data(), std::size_t(head.size()), 0) != head.size()) {
         setError(error, QStringLiteral("file is empty or unreadable"));
         return nullptr;
     }
-    const auto *p = reinterpret_cast<const uchar *>(head.constData());
-    const auto n = std::size_t(head.size());
-
+    const Opening o{fd.get(), *stamp, head, twipsPerPixel, error};
     switch (sniff(head)) {
-    case Sniffed::Bmp: {
-        DibLayout l;
-        if (!parseBmp(p, n, std::size_t(fileSize), &l, error))
-            return nullptr;
-        const QSize size(l.width, l.height);
-        if (!withinBudget(size, error) || !dibPlausible(l, fileSize, error))
-            return nullptr;
-        return std::make_shared<BmpPicture>(path, PictureFormat::Bmp, size, twipsPerPixel);
-    }
-    case Sniffed::Jpeg: {
-        file.close();
-        JpegHeader h;
-        if (!readJpegHeader(path, &h, error) || !withinBudget(h.upright(), error))
-            return nullptr;
-        return std::make_shared<JpegPicture>(path, PictureFormat::Jpeg, h.upright(), twipsPerPixel);
-    }
+    case Sniffed::Bmp: return openBmp(o);
+    case Sniffed::Jpeg: return openJpeg(o);
     case Sniffed::Ico:
-    case Sniffed::Cur: {
-        if (fileSize > kMaxWholeFile) {
-            setError(error, QStringLiteral("icon file is too large"));
-            return nullptr;
-        }
-        const QByteArray all = head + file.readAll();
-        IcoEntry entry;
-        bool cursor = false;
-        if (!parseIco(reinterpret_cast<const uchar *>(all.constData()), std::size_t(all.size()), &entry, &cursor, error) ||
-            !withinBudget(entry.size, error))
-            return nullptr;
-        return std::make_shared<IcoPicture>(path, cursor ? PictureFormat::Cur : PictureFormat::Ico, entry.size,
-                                            twipsPerPixel);
-    }
-    case Sniffed::Wmf: {
-        if (fileSize > kMaxWholeFile) {
-            setError(error, QStringLiteral("metafile is too large"));
-            return nullptr;
-        }
-        QByteArray all = head + file.readAll();
-        auto doc = wmf::Document::parse(all, error);
-        if (!doc)
-            return nullptr;
-        const QSizeF tw = doc->sizeTwips();
-        if (!(tw.width() > 0 && tw.height() > 0)) {
-            setError(error, QStringLiteral("metafile has no size"));
-            return nullptr;
-        }
-        auto pic = std::make_shared<WmfPicture>(std::move(*doc), std::move(all), twipsPerPixel);
-        if (!withinBudget(pic->pixelSize(), error))
-            return nullptr;
-        return pic;
-    }
+    case Sniffed::Cur: return openIco(o);
+    case Sniffed::Wmf: return openWmf(o);
     case Sniffed::Emf:
         setError(error, QStringLiteral("enhanced metafiles (EMF) are not supported"));
         return nullptr;
-    case Sniffed::Png:
-        return openWithQt(path, PictureFormat::Png, "png", twipsPerPixel, error);
-    case Sniffed::Gif:
-        return openWithQt(path, PictureFormat::Gif, "gif", twipsPerPixel, error);
-    case Sniffed::Tiff:
-        return openWithQt(path, PictureFormat::Tiff, "tiff", twipsPerPixel, error);
-    case Sniffed::Webp:
-        return openWithQt(path, PictureFormat::Webp, "webp", twipsPerPixel, error);
-    case Sniffed::Unknown:
-        break;
+    case Sniffed::Png: return openWithQt(o, PictureFormat::Png, "png");
+    case Sniffed::Gif: return openWithQt(o, PictureFormat::Gif, "gif");
+    case Sniffed::Tiff: return openWithQt(o, PictureFormat::Tiff, "tiff");
+    case Sniffed::Webp: return openWithQt(o, PictureFormat::Webp, "webp");
+    case Sniffed::Unknown: break;
     }
     setError(error, QStringLiteral("not a picture format we read"));
     return nullptr;

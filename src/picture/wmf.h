@@ -1,6 +1,7 @@
 #pragma once
 // Windows Metafile (WMF) reader and renderer of our own: records are replayed
 // through QPainter, so a metafile stays sharp at any size.
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QImage>
 #include <QRectF>
@@ -18,7 +19,11 @@ public:
     // Parses the header and walks the records once, bounded by the data (never by
     // the header's size fields). Returns nullopt for anything that is not a WMF we
     // can show (an EMF, a text file, a broken header); *error says why.
-    static std::optional<Document> parse(QByteArrayView data, QString *error = nullptr);
+    // The document shares `data` (it is not copied): bytes() gives it back.
+    static std::optional<Document> parse(const QByteArray &data, QString *error = nullptr);
+
+    // The metafile's bytes, as parsed.
+    QByteArray bytes() const;
 
     // Natural size in twips: placeable header (right-left) * 1440 / units per inch;
     // else the first SetWindowExt taken as twips; else the bounds of what it draws.

@@ -26,8 +26,10 @@ for f in "${formats[@]}"; do
     for s in "${seeds[@]}" "$root/tests/fuzz/regressions/$f"; do [ -d "$s" ] && existing+=("$s"); done
     mkdir -p "$build/corpus/$f"
     echo "== fuzz_$f for $seconds s"
-    # Qt's font database keeps its fontconfig data to the end: no leak checks.
-    ASAN_OPTIONS=detect_leaks=0 "$build/tests/fuzz/fuzz_$f" "$build/corpus/$f" "${existing[@]}" \
+    # Leaks are findings too, apart from what fontconfig keeps for good (lsan.supp).
+    ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0 \
+    LSAN_OPTIONS="suppressions=$root/tests/sanitized/lsan.supp:print_suppressions=0" \
+        "$build/tests/fuzz/fuzz_$f" "$build/corpus/$f" "${existing[@]}" \
         -max_total_time="$seconds" -rss_limit_mb=2560 -timeout=30 -max_len=32768 \
         -artifact_prefix="$build/crash-$f-" -print_final_stats=1
 done

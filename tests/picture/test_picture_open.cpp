@@ -4,12 +4,16 @@
 #include "picture/wmf.h"
 #include "support/testsupport.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QDirIterator>
 #include <QImageWriter>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <thread>
+#include <unistd.h>
 
 using pel::PictureFile;
 using pel::PictureFormat;
@@ -131,6 +135,105 @@ private slots:
 
         QVERIFY(writeFile(tmp.filePath(QStringLiteral("root.bmp")), readAll(corpus + QStringLiteral("/bmp/good/bmpsuite/pal4.bmp"))));
         QVERIFY(PictureFile::open(QFile::encodeName(tmp.path() + QStringLiteral("//root.bmp")), 15.0));
+    }
+
+    // A file changed between open() and render(): a bitmap, decoded from its file at
+    // each render, gives no picture and says why, rather than a picture of another
+    // version or of bytes no longer there; a metafile, read whole when it was opened,
+    // is still drawn as it was.
+    void changedAfterOpening_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("change");
+        for (const char *file : {"bmp/good/bmpsuite/rgb24.bmp", "jpeg/good/pillow/hopper.jpg", "ico/good/pillow/python.ico",
+                                 "bmp/reference-png/bmpsuite/rgb24.png", "wmf/good/libwmf/2doorvan.wmf"}) {
+            for (const char *change : {"truncated", "grown", "rewritten"})
+                QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(QLatin1String(file), QLatin1String(change))))
+                    << QString::fromLatin1(file) << QString::fromLatin1(change);
+        }
+    }
+    void changedAfterOpening()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, change);
+        const QByteArray bytes = readAll(corpus + QLatin1Char('/') + file);
+        QVERIFY(!bytes.isEmpty());
+        const QString copy = tmp.filePath(QStringLiteral("changing"));
+        QVERIFY(writeFile(copy, bytes));
+        const auto pic = PictureFile::open(QFile::encodeName(copy), 15.0);
+        QVERIFY(pic);
+        const QImage before = pic->render();
+        QVERIFY(!before.isNull());
+        QTest::qSleep(20);   // the change falls on a later tick of the file system's clock
+
+        QFile f(copy);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        if (change == QLatin1String("truncated")) {
+            QVERIFY(f.resize(bytes.size() / 2));
+        } else if (change == QLatin1String("grown")) {
+            QVERIFY(f.seek(bytes.size()) && f.write(QByteArray(4096, '\x5a')) == 4096);
+        } else {   // the same size, one byte different
+            QVERIFY(f.seek(bytes.size() - 1) && f.write(QByteArray(1, char(bytes.back() ^ 0x5a))) == 1);
+        }
+        f.close();
+
+        QString error;
+        const QImage after = pic->render(QSize(), &error);
+        if (pic->isVector()) {
+            QCOMPARE(after, before);
+        } else {
+            QVERIFY(after.isNull());
+            QVERIFY2(error.contains(QLatin1String("changed")), qPrintable(error));
+        }
+    }
+
+    // A large file cut short while it is decoded: the decode fails, or, when the cut
+    // came after its last read, gives the picture as it was. Which one depends on the
+    // timing; a picture with rows of what was no longer there is never given.
+    void truncatedWhileRead_data()
+    {
+        QTest::addColumn<QByteArray>("format");
+        QTest::newRow("bmp, read in bands") << QByteArray("BMP");
+        QTest::newRow("jpeg, streamed") << QByteArray("JPG");
+    }
+    void truncatedWhileRead()
+    {
+        QFETCH(QByteArray, format);
+        QImage source(3000, 2000, QImage::Format_RGB32);
+        for (int y = 0; y < source.height(); ++y) {
+            auto *line = reinterpret_cast<QRgb *>(source.scanLine(y));
+            for (int x = 0; x < source.width(); ++x)
+                line[x] = qRgb(x * 7, y * 3, (x ^ y) & 0xff);
+        }
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && source.save(&buffer, format.constData()));
+        const QString path = tmp.filePath(QStringLiteral("cut.") + QString::fromLatin1(format.toLower()));
+        const QSize target(300, 200);
+        QVERIFY(writeFile(path, bytes));
+        const QImage reference = PictureFile::open(QFile::encodeName(path), 15.0)->render(target);
+        QVERIFY(!reference.isNull());
+        QStringList failures;   // why each failed decode failed
+        for (const int delayUs : {0, 300, 1000, 3000, 6000, 10000}) {
+            QVERIFY(writeFile(path, bytes));
+            const auto pic = PictureFile::open(QFile::encodeName(path), 15.0);
+            QVERIFY(pic);
+            std::thread cutter([&] {
+                std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
+                QCOMPARE(truncate(QFile::encodeName(path).constData(), bytes.size() / 2), 0);
+            });
+            QString error;
+            const QImage img = pic->render(target, &error);
+            cutter.join();
+            if (img.isNull()) {
+                QVERIFY(!error.isEmpty());
+                failures << error;
+            } else {
+                QCOMPARE(img, reference);
+            }
+        }
+        qInfo("%d of 6 decodes failed (%s), the rest were done before the cut", int(failures.size()),
+              qPrintable(failures.join(QLatin1String("; "))));
     }
 
     // Every metafile open() takes goes to the WMF reader, with its size and bytes; what

@@ -115,14 +115,35 @@ def ico_1bpp(wd, ht, bits):
     img = dib + bits
     return struct.pack('<HHH', 0, 1, 1) + struct.pack('<BBBBHHII', 0, 0, 2, 0, 1, 1, len(img), 22) + img
 
+# A 52-byte info header with alpha bit fields (compression 6): the three colour masks
+# fit in it, the alpha mask does not. Put last in its file, a parser that reads the
+# alpha mask at byte 52 reads past the end.
+def dib_alpha_fields_52(wd, ht):
+    return struct.pack('<IiiHHIIiiII', 52, wd, ht, 1, 32, 6, 0, 0, 0, 0, 0) + struct.pack('<III', 0xff0000, 0xff00, 0xff)
+
+def bmp_header_only(dib):
+    return b'BM' + struct.pack('<IHHI', 14 + len(dib), 0, 0, 14 + len(dib)) + dib
+
+def ico_entry_last(img):
+    return struct.pack('<HHH', 0, 1, 1) + struct.pack('<BBBBHHII', 2, 2, 0, 0, 1, 32, len(img), 22) + img
+
 # ---- WMF
-def wmf(records, objects=4):
+def wmf(records, objects=4, eof=True):
     body = b''
     for func, params in records:
         body += struct.pack('<IH', 3 + len(params) // 2, func) + params
-    body += struct.pack('<IH', 3, 0)
+    if eof:
+        body += struct.pack('<IH', 3, 0)
     hdr = struct.pack('<HHHIHIH', 1, 9, 0x300, 9 + len(body) // 2, objects, 0, 0)
     return hdr + body
+
+def stretch_dib(dib, usage=0):
+    # StretchDIBits, SRCCOPY, 2 x 2 source into 100 x 100: rop, usage, source h, w, y, x, destination h, w, y, x.
+    params = struct.pack('<IHhhhhhhhh', 0x00CC0020, usage, 2, 2, 0, 0, 100, 100, 0, 0)
+    return (0x0F43, params + dib)
+
+def frame():
+    return [(0x020B, struct.pack('<hh', 0, 0)), (0x020C, struct.pack('<hh', 100, 100))]
 
 def star_polygon(n, k=7, cycle=17, r=480, c=500):
     # A self-crossing star of `cycle` points repeated: every edge crosses the picture.
@@ -170,3 +191,14 @@ w('ico/dib-1bpp-134-bytes-claims-23000-square.ico', ico_1bpp(23000, 23000, bytes
 w('wmf/polygon-65535-self-crossing-points.wmf', polygon_wmf(1, 65535))
 w('wmf/100000-full-size-rectangles.wmf', many(0x041B, struct.pack('<hhhh', 1000, 1000, 0, 0), 100000))
 w('wmf/20000-fonts-each-used-once.wmf', many_fonts(20000))
+# The DIB decoder shared by BMP, ICO and WMF: a fix made for one entry holds for all.
+w('bmp/alpha-bitfields-header-of-52-bytes-read-past-the-file.bmp', bmp_header_only(dib_alpha_fields_52(2, 2)))
+w('ico/alpha-bitfields-header-of-52-bytes-read-past-the-file.ico',
+  ico_entry_last(dib_alpha_fields_52(2, 4)))
+w('wmf/dib-alpha-bitfields-header-of-52-bytes-read-past-the-file.wmf',
+  wmf(frame() + [stretch_dib(dib_alpha_fields_52(2, 2))], eof=False))
+# A bitmap record of a few bytes claiming 4800 x 4800 run-length pixels: 92 MB decoded
+# from nothing, where a BMP file of the same bytes is refused.
+w('wmf/rle-dib-of-50-bytes-claims-4800-square.wmf',
+  wmf(frame() + [stretch_dib(struct.pack('<IiiHHIIiiII', 40, 4800, 4800, 1, 8, 1, 2, 0, 0, 2, 0)
+                             + struct.pack('<II', 0, 0x00ffffff) + b'\x00\x01')]))
