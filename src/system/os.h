@@ -36,6 +36,10 @@ public:
     // (1440 / its logical DPI).
     virtual QSize screenPixels();
     virtual double twipsPerPixel();
+    // The ICC profile the desktop publishes for the primary screen (the X root
+    // window's _ICC_PROFILE), empty when there is none or no X display. The real
+    // one is in system/display_profile.cpp.
+    virtual QByteArray displayProfile();
 
     // The text of /proc/self/mountinfo: the mounted volumes.
     virtual QByteArray mountTable();
