@@ -70,7 +70,7 @@ constexpr cmsUInt32Number kIntent = INTENT_RELATIVE_COLORIMETRIC;
 constexpr cmsUInt32Number kFlags = cmsFLAGS_BLACKPOINTCOMPENSATION;
 
 // The layouts a transform reads and writes (QImage's 32-bit pixels are B, G, R, A bytes).
-enum class Layout : quint8 { Bgra, BgraPremultiplied, GrayInBgra, Cmyk, CmykInverted };
+enum class Layout : quint8 { Bgra, GrayInBgra, Cmyk, CmykInverted };
 
 // A grey value read from the first byte of a grey RGB32 pixel, the other three skipped.
 constexpr cmsUInt32Number kGrayInBgra = COLORSPACE_SH(PT_GRAY) | CHANNELS_SH(1) | BYTES_SH(1) | EXTRA_SH(3);
@@ -79,7 +79,6 @@ cmsUInt32Number inputFormat(Layout layout)
 {
     switch (layout) {
     case Layout::Bgra: return TYPE_BGRA_8;
-    case Layout::BgraPremultiplied: return TYPE_BGRA_8_PREMUL;
     case Layout::GrayInBgra: return kGrayInBgra;
     case Layout::Cmyk: return TYPE_CMYK_8;
     case Layout::CmykInverted: return TYPE_CMYK_8_REV;
@@ -141,8 +140,8 @@ TransformPtr makeTransform(cmsHPROFILE source, cmsHPROFILE link, cmsHPROFILE tar
         return t;
     }
     const cmsUInt32Number in = inputFormat(layout);
-    const bool rgb = layout == Layout::Bgra || layout == Layout::BgraPremultiplied;
-    const cmsUInt32Number out = layout == Layout::BgraPremultiplied ? TYPE_BGRA_8_PREMUL : TYPE_BGRA_8;
+    const bool rgb = layout == Layout::Bgra;
+    const cmsUInt32Number out = TYPE_BGRA_8;
     const cmsUInt32Number flags = kFlags | (rgb ? cmsFLAGS_COPY_ALPHA : 0);
     detail::WorkBudget budget;
     if (link) {
@@ -294,31 +293,37 @@ bool apply(QImage &image, const SourceProfile &source, Pixels pixels, Target tar
 
     Layout layout = Layout::Bgra;
     switch (pixels) {
-    case Pixels::Rgb:
-        if (image.format() == QImage::Format_ARGB32_Premultiplied)
-            layout = Layout::BgraPremultiplied;
-        else if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32)
-            image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-        break;
+    case Pixels::Rgb: break;
     case Pixels::Gray: layout = Layout::GrayInBgra; break;
     case Pixels::Cmyk: layout = Layout::Cmyk; break;
     case Pixels::AdobeCmyk: layout = Layout::CmykInverted; break;
     }
-    if (pixels != Pixels::Rgb && image.depth() != 32)
-        image = image.convertToFormat(QImage::Format_RGB32);  // not what decoders give; keeps the bytes' meaning per channel
-
     const TransformPtr t = transformFor(source, layout, toSrgb);
     if (!t->refused.isEmpty() && why)
         *why = t->refused;
+    const bool cmyk = pixels == Pixels::Cmyk || pixels == Pixels::AdobeCmyk;
     if (t->handle && !t->identity) {
         Runner runner;
         {
             std::lock_guard lock(state().mutex);
             runner = state().runner;
         }
+        // Other formats than the decoders' 32-bit ones are made so first (ink bytes are
+        // kept as they are). lcms 2.14's optimised 8-bit transforms get premultiplied
+        // alpha wrong: Qt takes it off and puts it back.
+        const QImage::Format given = image.format();
+        if (given != QImage::Format_RGB32 && given != QImage::Format_ARGB32) {
+            if (pixels != Pixels::Rgb && image.depth() == 32)
+                image.reinterpretAsFormat(QImage::Format_RGB32);
+            else
+                image.convertTo(image.hasAlphaChannel() && pixels == Pixels::Rgb ? QImage::Format_ARGB32
+                                                                                 : QImage::Format_RGB32);
+        }
         applyInParallel(image, *t, runner);
+        if (given == QImage::Format_ARGB32_Premultiplied && pixels == Pixels::Rgb)
+            image.convertTo(given);
     }
-    if (pixels == Pixels::Cmyk || pixels == Pixels::AdobeCmyk)
+    if (cmyk)
         image.reinterpretAsFormat(QImage::Format_RGB32);
     return t->refused.isEmpty();
 }
