@@ -101,6 +101,7 @@ struct Transform {
     bool identity = false;  // changes no pixel by more than one level: skipped
     bool opaque = false;    // the fourth byte held ink: set to 255 afterwards
     QString refused;        // why the source's profile was not used (handle is null)
+    std::shared_ptr<const Transform> fallback;  // CMYK refused: the standard press profile's
     ~Transform()
     {
         if (handle)
@@ -202,40 +203,43 @@ cmsHPROFILE standardCmyk(State &s)
     return s.standardCmyk.get();
 }
 
+TransformPtr lookup(State &s, const SourceProfile &source, Layout layout, bool toSrgb);
+
 TransformPtr buildTransform(State &s, const SourceProfile &source, Layout layout, bool toSrgb)
 {
     const Profile srgb = detail::makeBuiltin(Builtin::Srgb);
     cmsHPROFILE target = toSrgb || !s.display ? srgb.get() : s.display.get();
     const bool cmyk = spaceFor(layout) == cmsSigCmykData;
+    if (cmyk && source.isSrgb()) {
+        // CMYK without a profile of its own: the standard press profile.
+        cmsHPROFILE standard = standardCmyk(s);
+        if (standard && cmsGetDeviceClass(standard) == cmsSigLinkClass)
+            return makeTransform(srgb.get(), standard, target, layout, {});
+        return makeTransform(standard, nullptr, target, layout, QStringLiteral("no press profile"));
+    }
     QString why;
     Profile profile;
-    if (!(cmyk && source.isSrgb())) {
+    {
         detail::WorkBudget budget;
         profile = detail::makeProfile(source, &why);
-        if (profile && cmsGetColorSpace(profile.get()) != spaceFor(layout)) {
-            why = QStringLiteral("profile is not for these pixels' colour space");
-            profile.reset();
-        }
     }
-    if (profile || !cmyk) {
-        TransformPtr made = makeTransform(profile.get(), nullptr, target, layout, why);
-        if (made->handle || !cmyk)
-            return made;
-        why = made->refused;
+    if (profile && cmsGetColorSpace(profile.get()) != spaceFor(layout)) {
+        why = QStringLiteral("profile is not for these pixels' colour space");
+        profile.reset();
     }
-    // CMYK whose own profile is missing or refused goes through the standard one.
-    cmsHPROFILE standard = standardCmyk(s);
-    const bool isLink = standard && cmsGetDeviceClass(standard) == cmsSigLinkClass;
-    auto made = std::const_pointer_cast<Transform>(
-        isLink ? makeTransform(srgb.get(), standard, target, layout, why) : makeTransform(standard, nullptr, target, layout, why));
-    made->refused = source.isSrgb() ? QString() : why;
-    return made;
+    TransformPtr made = makeTransform(profile.get(), nullptr, target, layout, why);
+    if (made->handle || !cmyk)
+        return made;
+    // Refused CMYK shares the standard profile's transform.
+    auto refused = std::make_shared<Transform>();
+    refused->refused = made->refused;
+    refused->fallback = lookup(s, SourceProfile(), layout, toSrgb);
+    return refused;
 }
 
-TransformPtr transformFor(const SourceProfile &source, Layout layout, bool toSrgb)
+// The cached transform, made when missing (state's mutex held).
+TransformPtr lookup(State &s, const SourceProfile &source, Layout layout, bool toSrgb)
 {
-    State &s = state();
-    std::lock_guard lock(s.mutex);
     for (auto it = s.cache.begin(); it != s.cache.end(); ++it) {
         if (it->layout == layout && it->toSrgb == toSrgb && it->source == source) {
             std::rotate(s.cache.begin(), it, it + 1);
@@ -247,6 +251,13 @@ TransformPtr transformFor(const SourceProfile &source, Layout layout, bool toSrg
     if (s.cache.size() > kCacheEntries)
         s.cache.pop_back();
     return made;
+}
+
+TransformPtr transformFor(const SourceProfile &source, Layout layout, bool toSrgb)
+{
+    State &s = state();
+    std::lock_guard lock(s.mutex);
+    return lookup(s, source, layout, toSrgb);
 }
 
 // Below this many pixels a band's hand-over to another thread costs more than it saves.
@@ -298,9 +309,10 @@ bool apply(QImage &image, const SourceProfile &source, Pixels pixels, Target tar
     case Pixels::Cmyk: layout = Layout::Cmyk; break;
     case Pixels::AdobeCmyk: layout = Layout::CmykInverted; break;
     }
-    const TransformPtr t = transformFor(source, layout, toSrgb);
-    if (!t->refused.isEmpty() && why)
-        *why = t->refused;
+    const TransformPtr found = transformFor(source, layout, toSrgb);
+    if (!found->refused.isEmpty() && why)
+        *why = found->refused;
+    const TransformPtr &t = found->fallback ? found->fallback : found;
     const bool cmyk = pixels == Pixels::Cmyk || pixels == Pixels::AdobeCmyk;
     if (t->handle && !t->identity) {
         Runner runner;
@@ -325,7 +337,7 @@ bool apply(QImage &image, const SourceProfile &source, Pixels pixels, Target tar
     }
     if (cmyk)
         image.reinterpretAsFormat(QImage::Format_RGB32);
-    return t->refused.isEmpty();
+    return found->refused.isEmpty();
 }
 
 bool setDisplayProfile(const QByteArray &icc, QString *why)
