@@ -61,6 +61,7 @@ private:
 };
 
 // Property changes on the root window reach this client, added to what Qt asked for.
+// Qt 6.4 happens to ask for them itself; this does not count on it.
 void watchRootProperties(xcb_connection_t *c, xcb_window_t root)
 {
     const auto cookie = xcb_get_window_attributes(c, root);

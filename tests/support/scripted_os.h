@@ -2,9 +2,10 @@
 // The operating system as a test scripts it. While a ScriptedOs lives it is the
 // one the program asks (system/os.h): message boxes are answered by `answer` (No
 // for a question, OK otherwise, when it is not set) and recorded in `shown`; the
-// screen is 1024 x 768 pixels at 96 DPI; the mount table holds `volumes` when
-// set; folders at or under `unreadable` cannot be read; any file call with a
-// script of its own runs that script instead of the system's.
+// screen is 1024 x 768 pixels at 96 DPI, its colour profile `displayIcc` (none
+// unless set); the mount table holds `volumes` when set; folders at or under
+// `unreadable` cannot be read; any file call with a script of its own runs that
+// script instead of the system's.
 #include "system/drives.h"
 #include "system/msgbox.h"
 #include "system/os.h"
@@ -34,6 +35,7 @@ public:
     QList<MsgBoxShown> shown;
     QSize screen{1024, 768};
     double tpp = 15;
+    QByteArray displayIcc;  // the display's profile as the desktop would publish it
     int folderReads = 0;   // folders opened for reading their entries
     QStringList unreadable;
 
@@ -60,6 +62,7 @@ public:
     }
     QSize screenPixels() override { return screen; }
     double twipsPerPixel() override { return tpp; }
+    QByteArray displayProfile() override { return displayIcc; }
     QByteArray mountTable() override
     {
         if (m_volumes.isEmpty())
