@@ -1,99 +1,66 @@
 #pragma once
-// What the colour tests measure the loader against: pictures converted by Little CMS
-// itself, here in the test, and the profiles Debian installs (icc-profiles-free,
-// colord-data, libgs-common), read where they are installed.
+// What the colour tests measure against: Little CMS's own conversions, made here in the
+// test, the profiles Debian installs (icc-profiles-free, colord-data, libgs-common) read
+// where they are, and file pieces (BMP headers, PNG chunks) made byte by byte.
 #include <QByteArray>
 #include <QColor>
 #include <QFile>
 #include <QImage>
-#include <QString>
 
 #include <cmath>
 #include <lcms2.h>
 #include <memory>
+#include <zlib.h>
 
 namespace pel::test {
 
-inline const QString kColordAdobe = QStringLiteral("/usr/share/color/icc/colord/AdobeRGB1998.icc");
-inline const QString kColordProPhoto = QStringLiteral("/usr/share/color/icc/colord/ProPhotoRGB.icc");
-inline const QString kColordSrgb = QStringLiteral("/usr/share/color/icc/colord/sRGB.icc");
-inline const QString kColordApple = QStringLiteral("/usr/share/color/icc/colord/AppleRGB.icc");
-inline const QString kFreeAdobe = QStringLiteral("/usr/share/color/icc/compatibleWithAdobeRGB1998.icc");
-inline const QString kFreeSrgb = QStringLiteral("/usr/share/color/icc/sRGB.icc");
-inline const QString kFreeGray = QStringLiteral("/usr/share/color/icc/Gray.icc");
-inline const QString kPressCmyk = QStringLiteral("/usr/share/color/icc/ghostscript/default_cmyk.icc");
-
-inline QByteArray readProfile(const QString &path)
+// A profile under /usr/share/color/icc (empty when not installed); "p3" is Display P3
+// built here from its published numbers (P3 primaries, D65, sRGB's curve).
+inline QByteArray profileNamed(const QString &name)
 {
-    QFile f(path);
+    if (name == QLatin1String("p3")) {
+        const cmsCIExyY white = {0.3127, 0.3290, 1.0};
+        const cmsCIExyYTRIPLE primaries = {{0.680, 0.320, 1.0}, {0.265, 0.690, 1.0}, {0.150, 0.060, 1.0}};
+        const cmsFloat64Number srgb[5] = {2.4, 1.0 / 1.055, 0.055 / 1.055, 1.0 / 12.92, 0.04045};
+        cmsToneCurve *curve = cmsBuildParametricToneCurve(nullptr, 4, srgb);
+        cmsToneCurve *curves[3] = {curve, curve, curve};
+        cmsHPROFILE p = cmsCreateRGBProfile(&white, &primaries, curves);
+        cmsUInt32Number size = 0;
+        cmsSaveProfileToMem(p, nullptr, &size);
+        QByteArray bytes(qsizetype(size), '\0');
+        cmsSaveProfileToMem(p, bytes.data(), &size);
+        cmsCloseProfile(p);
+        cmsFreeToneCurve(curve);
+        return bytes;
+    }
+    QFile f(QStringLiteral("/usr/share/color/icc/") + name);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-struct ProfileCloser {
-    void operator()(void *p) const
-    {
-        if (p)
-            cmsCloseProfile(p);
-    }
-};
-using LcmsProfile = std::unique_ptr<void, ProfileCloser>;
-
+using LcmsProfile = std::unique_ptr<void, decltype(&cmsCloseProfile)>;
 inline LcmsProfile lcmsProfile(const QByteArray &icc)
 {
-    return LcmsProfile(cmsOpenProfileFromMem(icc.constData(), cmsUInt32Number(icc.size())));
+    return LcmsProfile(icc.isEmpty() ? cmsCreate_sRGBProfile() : cmsOpenProfileFromMem(icc.constData(), cmsUInt32Number(icc.size())),
+                       &cmsCloseProfile);
 }
 
-inline QByteArray lcmsBytes(cmsHPROFILE profile)
-{
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    QByteArray bytes(qsizetype(size), '\0');
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    return bytes;
-}
+// A grey value read from the first byte of a 32-bit pixel, the other three skipped.
+inline constexpr cmsUInt32Number kGrayInBgra = COLORSPACE_SH(PT_GRAY) | CHANNELS_SH(1) | BYTES_SH(1) | EXTRA_SH(3);
 
-// Display P3 built here from its published numbers (P3 primaries, D65, sRGB's curve).
-inline QByteArray displayP3Icc()
-{
-    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
-    const cmsCIExyYTRIPLE primaries = {{0.680, 0.320, 1.0}, {0.265, 0.690, 1.0}, {0.150, 0.060, 1.0}};
-    const cmsFloat64Number srgb[5] = {2.4, 1.0 / 1.055, 0.055 / 1.055, 1.0 / 12.92, 0.04045};
-    cmsToneCurve *curve = cmsBuildParametricToneCurve(nullptr, 4, srgb);
-    cmsToneCurve *curves[3] = {curve, curve, curve};
-    const LcmsProfile p(cmsCreateRGBProfile(&white, &primaries, curves));
-    cmsFreeToneCurve(curve);
-    return lcmsBytes(p.get());
-}
-
-// Converts the 32-bit pixels of `in` (read as `inFormat`) into a new RGB32 picture.
-inline QImage lcmsConvert(const QImage &in, cmsHPROFILE from, cmsUInt32Number inFormat, cmsHPROFILE to,
-                          cmsUInt32Number intent = INTENT_RELATIVE_COLORIMETRIC,
-                          cmsUInt32Number flags = cmsFLAGS_BLACKPOINTCOMPENSATION)
+// The 32-bit pixels of `in`, read as `inFormat` in `from`, converted by lcms to `to` as
+// `outFormat`, relative colorimetric with black-point compensation.
+inline QImage lcmsConvert(const QImage &in, const LcmsProfile &from, cmsUInt32Number inFormat, const LcmsProfile &to,
+                          cmsUInt32Number outFormat = TYPE_BGRA_8)
 {
     QImage out(in.size(), QImage::Format_RGB32);
-    out.fill(Qt::black);
-    cmsHTRANSFORM t = cmsCreateTransform(from, inFormat, to, TYPE_BGRA_8, intent, flags);
-    if (!t)
-        return {};
-    for (int y = 0; y < in.height(); ++y)
-        cmsDoTransform(t, in.constScanLine(y), out.scanLine(y), cmsUInt32Number(in.width()));
-    cmsDeleteTransform(t);
-    return out;
-}
-
-// sRGB pixels into the space of `to` as 32-bit pixels of `outFormat` (RGB, or CMYK bytes).
-inline QImage lcmsEncode(const QImage &srgbPicture, cmsHPROFILE to, cmsUInt32Number outFormat = TYPE_BGRA_8)
-{
-    const LcmsProfile srgb(cmsCreate_sRGBProfile());
-    QImage out(srgbPicture.size(), QImage::Format_RGB32);
     out.fill(Qt::white);
-    cmsHTRANSFORM t = cmsCreateTransform(srgb.get(), TYPE_BGRA_8, to, outFormat, INTENT_RELATIVE_COLORIMETRIC, 0);
-    if (!t)
-        return {};
-    for (int y = 0; y < out.height(); ++y)
-        cmsDoTransform(t, srgbPicture.constScanLine(y), out.scanLine(y), cmsUInt32Number(out.width()));
-    cmsDeleteTransform(t);
-    return out;
+    cmsHTRANSFORM t = cmsCreateTransform(from.get(), inFormat, to.get(), outFormat, INTENT_RELATIVE_COLORIMETRIC,
+                                         cmsFLAGS_BLACKPOINTCOMPENSATION);
+    for (int y = 0; t && y < in.height(); ++y)
+        cmsDoTransform(t, in.constScanLine(y), out.scanLine(y), cmsUInt32Number(in.width()));
+    if (t)
+        cmsDeleteTransform(t);
+    return t ? out : QImage();
 }
 
 // A test pattern: every hue across, saturation and value down, and grey ramps.
@@ -102,10 +69,9 @@ inline QImage referencePicture(int width = 96, int height = 64)
     QImage img(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
-            const double across = double(x) / width, down = double(y % 32) / 31.0;
-            const QColor c = y >= height - 4 ? QColor::fromRgbF(float(across), float(across), float(across))
-                                             : QColor::fromHsvF(float(across), float(0.15 + 0.85 * down), y < height / 2 ? 1.0f : 0.55f);
-            img.setPixel(x, y, c.rgb());
+            const float across = float(x) / width, down = float(y % 32) / 31;
+            img.setPixel(x, y, (y >= height - 4 ? QColor::fromRgbF(across, across, across)
+                                                : QColor::fromHsvF(across, 0.15f + 0.85f * down, y < height / 2 ? 1.0f : 0.55f)).rgb());
         }
     return img;
 }
@@ -119,11 +85,56 @@ inline double rmsPercent(const QImage &a, const QImage &b)
     for (int y = 0; y < a.height(); ++y)
         for (int x = 0; x < a.width(); ++x) {
             const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            const int d[3] = {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)};
-            for (int v : d)
-                sum += double(v) * v;
+            for (int d : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)})
+                sum += double(d) * d;
         }
     return 100.0 * std::sqrt(sum / (3.0 * a.width() * a.height())) / 255.0;
+}
+
+// --- File pieces -----------------------------------------------------------------------
+
+inline QByteArray bytesOf(quint32 v, int count, bool bigEndian)
+{
+    QByteArray b(count, '\0');
+    for (int i = 0; i < count; ++i)
+        b[bigEndian ? count - 1 - i : i] = char(v >> (8 * i));
+    return b;
+}
+inline QByteArray be32(quint32 v) { return bytesOf(v, 4, true); }
+inline QByteArray le32(quint32 v) { return bytesOf(v, 4, false); }
+
+// A BMP info header of `size` bytes (40, 108, 124) with these colour fields.
+inline QByteArray bmpHeader(quint32 size, quint32 csType, const qint32 endpoints[9], quint32 gamma,
+                            quint32 profileOffset = 0, quint32 profileSize = 0)
+{
+    QByteArray h = (le32(size) + le32(4) + le32(4) + bytesOf(1, 2, false) + bytesOf(32, 2, false) + le32(3)).leftJustified(56, '\0');
+    h += le32(csType);
+    for (int i = 0; i < 9; ++i)
+        h += le32(quint32(endpoints ? endpoints[i] : 0));
+    h += le32(gamma) + le32(gamma) + le32(gamma) + le32(4) + le32(profileOffset) + le32(profileSize) + le32(0);
+    return h.left(int(size));
+}
+
+inline QByteArray pngChunk(const QByteArray &type, const QByteArray &data)
+{
+    const QByteArray body = type + data;
+    return be32(quint32(data.size())) + body + be32(quint32(crc32(0, reinterpret_cast<const Bytef *>(body.constData()), uInt(body.size()))));
+}
+
+// A 1 x 1 PNG with `before` ahead of its picture data and `after` behind it.
+inline QByteArray png(const QByteArray &before, const QByteArray &after = {})
+{
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", be32(1) + be32(1) + QByteArray("\x08\x02\x00\x00\x00", 5)) + before
+           + pngChunk("IDAT", qCompress(QByteArray(4, '\0')).mid(4)) + after + pngChunk("IEND", {});
+}
+
+// Adobe RGB's white and primaries as a PNG's cHRM gives them.
+inline QByteArray adobeChrm()
+{
+    QByteArray c;
+    for (quint32 v : {31270u, 32900u, 64000u, 33000u, 21000u, 71000u, 15000u, 6000u})
+        c += be32(v);
+    return pngChunk("cHRM", c);
 }
 
 }  // namespace pel::test
