@@ -14,7 +14,8 @@
 namespace pel::picture::colour::detail {
 
 // What lcms may allocate, in all, while one profile is read and its transform made.
-// The largest real case (a press profile's CMYK transform) needs about a tenth of it.
+// Ghostscript's CMYK press profile and its transform add up to 2.5 MB; press profiles
+// with finer grids, a few times that.
 inline constexpr std::size_t kWorkBudget = std::size_t(48) << 20;
 
 // The module's lcms context (made once, never freed).
