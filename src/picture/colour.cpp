@@ -263,14 +263,19 @@ TransformPtr transformFor(const SourceProfile &source, Layout layout, bool toSrg
 
 // Below this many pixels a band's hand-over to another thread costs more than it saves.
 constexpr qint64 kParallelPixels = 256 * 1024;
+// Bands are this many pixels or so, taken one at a time by whichever thread is free: on a
+// machine whose other core is busy, the calling thread does nearly all of them instead
+// of waiting for a worker that holds half the picture.
+constexpr qint64 kBandPixels = 64 * 1024;
 
 void applyInParallel(QImage &image, const Transform &t, const Runner &runner)
 {
     const int width = image.width(), height = image.height();
     const qsizetype stride = image.bytesPerLine();
     uchar *bits = image.bits();  // detaches here, on the calling thread
-    const bool split = runner && qint64(width) * height >= kParallelPixels;
-    const int bands = split ? std::clamp(QThread::idealThreadCount(), 1, 8) : 1;
+    const qint64 pixels = qint64(width) * height;
+    const bool split = runner && pixels >= kParallelPixels;
+    const int bands = split ? int(std::clamp<qint64>(pixels / kBandPixels, 2, height)) : 1;
     auto band = [&](int i) {
         const int y0 = int(qint64(height) * i / bands), y1 = int(qint64(height) * (i + 1) / bands);
         uchar *first = bits + y0 * stride;
@@ -283,10 +288,16 @@ void applyInParallel(QImage &image, const Transform &t, const Runner &runner)
                     px[x] |= 0xff000000u;
             }
     };
-    if (bands == 1)
+    if (bands == 1) {
         band(0);
-    else
-        runner(bands, band);
+        return;
+    }
+    std::atomic<int> next{0};
+    const int threads = std::clamp(QThread::idealThreadCount(), 1, 8);
+    runner(threads, [&](int) {
+        for (int i = next++; i < bands; i = next++)
+            band(i);
+    });
 }
 
 }  // namespace
