@@ -8,7 +8,11 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build"
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-image-formats-plugins libgl-dev
-          libjpeg62-turbo-dev libxcb1-dev libfontconfig-dev fonts-ipafont-gothic fonts-ipafont-mincho dbus-daemon)
+          libjpeg62-turbo-dev libxcb1-dev libfontconfig-dev fonts-ipafont-gothic fonts-ipafont-mincho dbus-daemon
+          liblcms2-dev zlib1g-dev)
+# The colour tests' profiles: Debian's free RGB profiles, and Ghostscript's CMYK press
+# profile, which the program itself uses for CMYK pictures without one of their own.
+packages+=(icc-profiles-free colord-data libgs-common)
 # The package (dpkg-shlibdeps, file), its validators, and the end-to-end test's X session.
 packages+=(dpkg-dev file desktop-file-utils appstream xvfb xdotool xclip python3)
 if [ "$mode" = bench ]; then packages+=(libbenchmark-dev libjpeg-turbo-progs libvips-tools); fi

@@ -6,6 +6,7 @@
 #include "app/state/Form1.h"
 #include "app/state/Forms.h"
 #include "kit/x11_display.h"
+#include "system/display_profile.h"
 #include "system/fonts.h"
 #include "system/msgbox.h"
 #include "system/single_instance.h"
@@ -75,6 +76,7 @@ int runWindows(char *argv[], const CommandLine &cmd)
 
     if (!Module1::firstInstance(lock))
         return 0;
+    display_profile::start();
 
     const bool inStartFolder = enterStartFolder(cmd);
     Form1 &main = Forms::form1();

@@ -37,6 +37,10 @@ public:
     // (1440 / its logical DPI).
     virtual QSize screenPixels();
     virtual double twipsPerPixel();
+    // The ICC profile the desktop publishes for the primary screen (the X root
+    // window's _ICC_PROFILE), empty when there is none or no X display. The real
+    // one is in system/display_profile.cpp.
+    virtual QByteArray displayProfile();
 
     // Asks the input-method framework (fcitx5, where it runs on the session bus) to
     // switch input on or off for the text box that has the focus. Returns at once:

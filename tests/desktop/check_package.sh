@@ -66,7 +66,7 @@ $(diff <(echo "$expected") <(echo "$actual") | grep '^[<>]' | sed 's/^</missing:
 
     # Its fields: computed library dependencies, plus what the linker cannot see.
     depends="$(dpkg-deb -f "$deb" Depends)"
-    for p in libqt6widgets6 libqt6gui6 libjpeg62-turbo fonts-ipafont-gothic fonts-ipafont-mincho qt6-qpa-plugins; do
+    for p in libqt6widgets6 libqt6gui6 libjpeg62-turbo liblcms2-2 fonts-ipafont-gothic fonts-ipafont-mincho qt6-qpa-plugins; do
         grep -Eq "(^|, )$p( |,|$)" <<< "$depends" || fail "Depends lacks $p: $depends"
     done
     version="$(dpkg-deb -f "$deb" Version)"

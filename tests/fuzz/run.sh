@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the fuzz harnesses with clang and libFuzzer and runs each for SECONDS
-# (default 60), one after the other: run.sh [SECONDS] [bmp ico jpeg wmf].
+# (default 60), one after the other: run.sh [SECONDS] [bmp ico jpeg wmf colour].
 # New inputs go to build-fuzz/corpus/<format>, crashes to build-fuzz/crash-<format>-*;
 # keep each crash under tests/fuzz/regressions/<format>/, named after what it catches.
 set -euo pipefail
@@ -9,7 +9,7 @@ build="$root/build-fuzz"
 seconds="${1:-60}"
 shift || true
 formats=("$@")
-[ "${#formats[@]}" -gt 0 ] || formats=(bmp ico jpeg wmf)
+[ "${#formats[@]}" -gt 0 ] || formats=(bmp ico jpeg wmf colour)
 corpus="$root/../shared/corpus"
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -20,6 +20,7 @@ for f in "${formats[@]}"; do
     case "$f" in
     bmp) seeds=("$corpus/bmp/good" "$corpus/bmp/bad" "$corpus/bmp/questionable" "$corpus/bmp/fuzzed") ;;
     wmf) seeds=("$corpus/wmf/good" "$corpus/wmf/bad") ;;
+    colour) seeds=(/usr/share/color/icc) ;;
     *) seeds=("$corpus/$f") ;;
     esac
     existing=()

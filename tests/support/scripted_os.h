@@ -2,7 +2,8 @@
 // The operating system as a test scripts it. While a ScriptedOs lives it is the
 // one the program asks (system/os.h): message boxes are answered by `answer` (No
 // for a question, OK otherwise, when it is not set) and recorded in `shown`; the
-// screen is 1024 x 768 pixels at 96 DPI; what the input method is asked is
+// screen is 1024 x 768 pixels at 96 DPI, its colour profile `displayIcc` (none
+// unless set); what the input method is asked is
 // recorded in `inputMethod` (true on, false off); the mount table holds `volumes` when
 // set; folders at or under `unreadable` cannot be read; any file call with a
 // script of its own runs that script instead of the system's.
@@ -37,6 +38,7 @@ public:
     double tpp = 15;
     int answerMs = 600;    // how long storage may take to answer (short, for the tests' sake)
     QList<bool> inputMethod;   // each switch asked of the input method, in order
+    QByteArray displayIcc;  // the display's profile as the desktop would publish it
     int folderReads = 0;   // folders opened for reading their entries
     QStringList unreadable;
 
@@ -66,6 +68,7 @@ public:
     double twipsPerPixel() override { return tpp; }
     int storageAnswerMs() override { return answerMs; }
     void switchInputMethod(bool on) override { inputMethod.append(on); }
+    QByteArray displayProfile() override { return displayIcc; }
     QByteArray mountTable() override
     {
         if (m_volumes.isEmpty())

@@ -3,6 +3,7 @@
 # kept as they were found). Each is a file of a few bytes to a few hundred kilobytes
 # that once made the loader crash, hang or allocate gigabytes.
 import math
+import zlib
 import os
 import struct
 out = os.path.dirname(os.path.abspath(__file__))
@@ -180,6 +181,43 @@ def many_fonts(count):
         recs.append((0x01F0, struct.pack('<H', 0)))
     return wmf(recs)
 
+# ---- Colour (fuzz_colour: an ICC profile as it is, anything else after a selector byte:
+# 0 APP2 segments split at FF E2, 1 an EXIF payload, 2 a BMP info header, 3 PNG chunks)
+def icc(device_class, space, pcs, tags):
+    """A profile of `tags` [(signature, data)], data laid out after the tag table."""
+    table, body = b'', b''
+    at = 128 + 4 + 12 * len(tags)
+    for sig, data in tags:
+        table += sig + struct.pack('>II', at + len(body), len(data))
+        body += data + bytes(-len(data) % 4)
+    size = at + len(body)
+    head = struct.pack('>I', size) + b'lcms' + bytes([2, 0x40, 0, 0]) + device_class + space + pcs
+    head = head + bytes(36 - len(head)) + b'acsp'
+    head = head + bytes(128 - len(head))
+    return head + struct.pack('>I', len(tags)) + table + body
+
+def xyz(x, y, z):
+    return b'XYZ ' + bytes(4) + struct.pack('>iii', *(round(v * 65536) for v in (x, y, z)))
+
+def matrix_profile(trc):
+    return icc(b'mntr', b'RGB ', b'XYZ ', [
+        (b'wtpt', xyz(0.9642, 1.0, 0.8249)), (b'rXYZ', xyz(0.4361, 0.2225, 0.0139)),
+        (b'gXYZ', xyz(0.3851, 0.7169, 0.0971)), (b'bXYZ', xyz(0.1431, 0.0606, 0.7141)),
+        (b'rTRC', trc), (b'gTRC', trc), (b'bTRC', trc)])
+
+def lut16(inputs, outputs, points, clut_bytes):
+    head = b'mft2' + bytes(4) + bytes([inputs, outputs, points, 0])
+    head += struct.pack('>9i', 65536, 0, 0, 0, 65536, 0, 0, 0, 65536) + struct.pack('>HH', 2, 2)
+    curves = struct.pack('>HH', 0, 65535)
+    return head + curves * inputs + bytes(clut_bytes) + curves * outputs
+
+def png_chunk(kind, data):
+    return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+
+def exif_self_loop():
+    t = b'II' + struct.pack('<HI', 42, 8) + struct.pack('<H', 1) + struct.pack('<HHII', 0x8769, 4, 1, 8) + bytes(4)
+    return b'Exif\0\0' + t
+
 # Each input is named after the fault it catches.
 w('jpeg/progressive-600-ac-scans-before-dc.jpg', ac_before_dc(600))
 w('jpeg/progressive-60-scans-of-eob-runs.jpg', eobrun_scans(60))
@@ -202,3 +240,17 @@ w('wmf/dib-alpha-bitfields-header-of-52-bytes-read-past-the-file.wmf',
 w('wmf/rle-dib-of-50-bytes-claims-4800-square.wmf',
   wmf(frame() + [stretch_dib(struct.pack('<IiiHHIIiiII', 40, 4800, 4800, 1, 8, 1, 2, 0, 0, 2, 0)
                              + struct.pack('<II', 0, 0x00ffffff) + b'\x00\x01')]))
+w('colour/icc-4-billion-tags.icc', icc(b'mntr', b'RGB ', b'XYZ ', [])[:128] + struct.pack('>I', 0xFFFFFFFF) + bytes(64))
+w('colour/icc-curve-claims-2-billion-points.icc', matrix_profile(b'curv' + bytes(4) + struct.pack('>I', 0x7FFFFFFF)))
+w('colour/icc-cmyk-grid-60-a-side-in-900-bytes.icc',
+  icc(b'prtr', b'CMYK', b'Lab ', [(b'wtpt', xyz(0.9642, 1.0, 0.8249)), (b'A2B0', lut16(4, 3, 60, 800))]))
+w('colour/icc-tag-offset-wraps.icc', matrix_profile(b'curv' + bytes(8))[:140] + struct.pack('>I', 0xFFFFFFF0)
+  + matrix_profile(b'curv' + bytes(8))[144:])
+w('colour/app2-chunks-numbered-0-and-past-count.bin',
+  b'\0' + b'\xff\xe2'.join(b'ICC_PROFILE\0' + bytes([n, 2]) + b'x' * 20 for n in (0, 3, 1)))
+w('colour/exif-ifd-points-at-itself.bin', b'\1' + exif_self_loop())
+w('colour/bmp-v5-embedded-profile-past-the-end.bin',
+  b'\2' + struct.pack('<IiiHHI', 124, 4, 4, 1, 32, 3) + bytes(36) + b'DEBM' + bytes(48) + struct.pack('<IIII', 4, 0xFFFFFF00, 0x3FFFFF, 0))
+w('colour/png-iccp-inflates-to-64-mb.bin', b'\3' + b'\x89PNG\r\n\x1a\n'
+  + png_chunk(b'IHDR', struct.pack('>IIBBBBB', 1, 1, 8, 2, 0, 0, 0))
+  + png_chunk(b'iCCP', b'bomb\0\0' + zlib.compress(bytes(64 << 20), 9)))
