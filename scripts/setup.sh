@@ -13,6 +13,8 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-image-formats-plugin
 # The colour tests' profiles: Debian's free RGB profiles, and Ghostscript's CMYK press
 # profile, which the program itself uses for CMYK pictures without one of their own.
 packages+=(icc-profiles-free colord-data libgs-common)
+# The slow-storage tests mount a misbehaving file system of their own.
+packages+=(fuse3 python3-fusepy)
 # The package (dpkg-shlibdeps, file), its validators, and the end-to-end test's X session.
 packages+=(dpkg-dev file desktop-file-utils appstream xvfb xdotool xclip python3)
 if [ "$mode" = bench ]; then packages+=(libbenchmark-dev libjpeg-turbo-progs libvips-tools); fi
