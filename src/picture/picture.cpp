@@ -177,7 +177,7 @@ public:
     QSize pixelSize() const override { return size_; }
     QSizeF sizeTwips() const override { return QSizeF(size_) * twipsPerPixel_; }
 
-    QImage render(QSize target, QString *error) const override
+    QImage render(QSize target, QString *error, picture::colour::Target) const override
     {
         if (target.isEmpty())
             target = size_;
@@ -203,7 +203,7 @@ public:
         const QSize pixels = (target.size() * dpr).toSize();
         if (pixels.isEmpty())
             return true;  // nothing to cover
-        const QImage img = render(pixels, error);
+        const QImage img = render(pixels, error, picture::colour::Target::Display);
         if (img.isNull())
             return false;
         painter.drawImage(target, img);
@@ -339,7 +339,7 @@ public:
         auto pixels = [this](double twips) { return std::max(1, int(std::nearbyint(twips / twipsPerPixel_))); };
         return QSize(pixels(tw.width()), pixels(tw.height()));
     }
-    QImage render(QSize target, QString *error) const override
+    QImage render(QSize target, QString *error, picture::colour::Target) const override
     {
         if (target.isEmpty())
             target = pixelSize();

@@ -2,6 +2,8 @@
 // The one picture loader every window uses. A file is identified by its content
 // (never its name); its natural size comes from the header alone, and pixels are
 // decoded only at the size they will be shown.
+#include "picture/colour.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QSize>
@@ -40,7 +42,10 @@ public:
     // The picture decoded to exactly `target` pixels, scaled smoothly; decodes
     // reduced where the format allows it. An empty target means the natural size
     // (the full decode). Returns a null image when decoding fails (*error says why).
-    virtual QImage render(QSize target = QSize(), QString *error = nullptr) const = 0;
+    // The colours are converted for `to`: the display, or sRGB for a picture that
+    // leaves the program.
+    virtual QImage render(QSize target = QSize(), QString *error = nullptr,
+                          picture::colour::Target to = picture::colour::Target::Display) const = 0;
 
     // Paints the picture stretched into `target` (device coordinates). Metafiles
     // are drawn as vectors, so they stay sharp at any size; bitmaps go through render().
