@@ -27,6 +27,19 @@ std::optional<FileStamp> FileStamp::of(int fd, const QByteArray &path)
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0)
         return std::nullopt;
+    return fromStat(st, path);
+}
+
+std::optional<FileStamp> FileStamp::ofPath(const QByteArray &path)
+{
+    struct stat st;
+    if (::stat(path.constData(), &st) != 0)
+        return std::nullopt;
+    return fromStat(st, path);
+}
+
+FileStamp FileStamp::fromStat(const struct stat &st, const QByteArray &path)
+{
     FileStamp s;
     s.path = path;
     s.device = quint64(st.st_dev);

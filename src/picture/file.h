@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <optional>
 
+struct stat;
+
 namespace pel {
 
 // Owns one file descriptor and closes it when destroyed. Move-only: a descriptor has
@@ -69,6 +71,10 @@ struct FileStamp {
 
     // The stamp of the open file `fd`, reached as `path`; nullopt when fstat fails.
     static std::optional<FileStamp> of(int fd, const QByteArray &path);
+    // The stamp of what `path` names now (through links); nullopt when stat fails.
+    static std::optional<FileStamp> ofPath(const QByteArray &path);
+    // The stamp that `st` describes, for callers that asked the system themselves.
+    static FileStamp fromStat(const struct stat &st, const QByteArray &path);
     // The real time, in nanoseconds since the epoch.
     static qint64 nowNs();
     // Whether the file's last change is at least kSettleNs older than `nowNs`, read

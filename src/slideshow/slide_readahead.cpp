@@ -3,7 +3,6 @@
 #include "system/fsname.h"
 #include "system/twips.h"
 
-#include <sys/stat.h>
 
 namespace pel {
 
@@ -18,24 +17,11 @@ QSizeF slideSize(QSizeF natural, QSizeF screen)
     return QSizeF(twips::toSingle(s * pw), twips::toSingle(s * ph));
 }
 
-namespace {
-bool stampOf(const QString &path, struct stat *st)
-{
-    return ::stat(fsname::encode(path).constData(), st) == 0;
-}
-
-bool same(const struct stat &a, const struct stat &b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size
-           && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec
-           && a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
-}  // namespace
-
 SlideReadAhead::Slide SlideReadAhead::prepareHere(const QString &path, QSizeF screen, double twipsPerPixel)
 {
     Slide s;
-    if (!stampOf(path, &s.stamp))
+    s.stamp = FileStamp::ofPath(fsname::encode(path));
+    if (!s.stamp)
         return s;
     auto file = openPictureHere(path, twipsPerPixel);
     if (!file)
@@ -77,15 +63,11 @@ Result<SlideReadAhead::Slide> SlideReadAhead::take(const QString &path, QSizeF s
         if (!ahead.ok() || !ahead.value.file)
             return ahead.ok() ? Result<Slide>::failure(Outcome::failure(Fault::Failed)) : ahead;
         // Shown only if the file is still the one decoded.
-        auto now = storage::run(path, storage::Limit::Answer, [path] {
-            struct stat st {};
-            if (!stampOf(path, &st))
-                st = {};
-            return st;
-        });
+        auto now = storage::run(path, storage::Limit::Answer,
+                                [path] { return FileStamp::ofPath(fsname::encode(path)); });
         if (!now.ok())
             return Result<Slide>::failure(now.outcome);
-        if (same(now.value, ahead.value.stamp))
+        if (now.value && now.value == ahead.value.stamp)
             return ahead;
     }
     m_pending = {};

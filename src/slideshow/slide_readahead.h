@@ -1,6 +1,7 @@
 #pragma once
 // The next picture of a run, opened and decoded on a worker while the current one
 // shows, so that a tick only has to put a finished picture on screen.
+#include "picture/file.h"
 #include "system/pictures.h"
 #include "system/result.h"
 #include "system/storage.h"
@@ -8,8 +9,6 @@
 #include <QImage>
 #include <QSizeF>
 #include <QString>
-
-#include <sys/stat.h>
 
 namespace pel {
 
@@ -24,7 +23,7 @@ public:
         PicturePtr file;
         QSizeF shown;    // twips, from slideSize()
         QImage image;    // decoded at the shown size; null for metafiles
-        struct stat stamp {};   // the file as it was read
+        std::optional<FileStamp> stamp;   // the file as it was read
     };
 
     // Opens and decodes `path` for showing on a screen of `screen` twips, on the

@@ -1,5 +1,6 @@
 #include "system/clipboard.h"
 
+#include "picture/file.h"
 #include "system/fsname.h"
 #include "system/os.h"
 #include "system/pictures.h"
@@ -34,28 +35,13 @@ const QString kQtImage = QStringLiteral("application/x-qt-image");
 
 constexpr int kKeepImageMs = 3000;
 
-// File systems stamp changes with a coarse clock (two seconds on FAT cards): a
-// file changed this recently may change again without its stamps moving.
-constexpr qint64 kStampGrainNs = 2'500'000'000;
-
-qint64 nanoseconds(const timespec &t) { return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
-
-bool sameFile(const struct stat &a, const struct stat &b)
+// The stamp of the open file as the Os reports it; nullopt unless a regular file.
+std::optional<FileStamp> regularFileStamp(int fd, const QByteArray &path)
 {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size
-           && nanoseconds(a.st_mtim) == nanoseconds(b.st_mtim) && nanoseconds(a.st_ctim) == nanoseconds(b.st_ctim);
-}
-
-// The file's stamps as the Os reports them.
-bool statOpened(int fd, struct stat *st) { return os().fstatat(fd, "", st, AT_EMPTY_PATH) == 0; }
-
-bool changedMomentsAgo(const struct stat &st)
-{
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    const qint64 last = std::max(nanoseconds(st.st_mtim), nanoseconds(st.st_ctim));
-    const qint64 since = nanoseconds(now) - last;
-    return since < kStampGrainNs;   // a stamp in the future counts as recent too
+    struct stat st;
+    if (os().fstatat(fd, "", &st, AT_EMPTY_PATH) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return FileStamp::fromStat(st, path);
 }
 
 QString procPath(int fd) { return fd >= 0 ? QStringLiteral("/proc/self/fd/%1").arg(fd) : QString(); }
@@ -105,14 +91,12 @@ struct CopiedFile::State {
     bool started = false;
     bool done = false;
     bool ok = false;
-    int source = -1;   // the file as opened, until its bytes are taken
+    UniqueFd source;   // the file as opened, until its bytes are taken
     int copy = -1;     // the bytes, in memory that belongs to this process
-    struct stat opened {};
+    FileStamp opened;
 
     ~State()
     {
-        if (source >= 0)
-            ::close(source);
         if (copy >= 0) {
             // Giving back the pages of a large copy takes milliseconds (15 for a
             // 300 MB picture): not on the thread that is making the next copy.
@@ -125,13 +109,11 @@ struct CopiedFile::State {
     static void takeNow(const std::shared_ptr<State> &s)
     {
         const int memory = memfd_create("pelorinax-copy", MFD_CLOEXEC);
-        bool ok = memory >= 0 && copyAll(s->source, memory, s->opened.st_size);
-        struct stat now {};
-        ok = ok && statOpened(s->source, &now) && sameFile(now, s->opened);
+        bool ok = memory >= 0 && copyAll(s->source.get(), memory, s->opened.size);
+        ok = ok && regularFileStamp(s->source.get(), s->opened.path) == s->opened;
         {
             const std::lock_guard<std::mutex> lock(s->mutex);
-            ::close(s->source);
-            s->source = -1;
+            s->source.reset();
             if (ok) {
                 s->copy = memory;
             } else if (memory >= 0) {
@@ -146,13 +128,16 @@ struct CopiedFile::State {
 
 std::shared_ptr<CopiedFile> CopiedFile::open(const QString &path)
 {
-    const int fd = os().open(fsname::encode(path).constData(), O_RDONLY);
-    if (fd < 0)
+    const QByteArray name = fsname::encode(path);
+    UniqueFd fd(os().open(name.constData(), O_RDONLY));
+    if (!fd.valid())
+        return nullptr;
+    const std::optional<FileStamp> stamp = regularFileStamp(fd.get(), name);
+    if (!stamp)
         return nullptr;
     auto state = std::make_shared<State>();
-    state->source = fd;
-    if (!statOpened(fd, &state->opened) || !S_ISREG(state->opened.st_mode))
-        return nullptr;   // the state closes the file
+    state->source = std::move(fd);
+    state->opened = *stamp;
     std::shared_ptr<CopiedFile> file(new CopiedFile);
     file->m_state = std::move(state);
     return file;
@@ -163,7 +148,7 @@ CopiedFile::~CopiedFile() = default;
 QString CopiedFile::openedPath() const
 {
     const std::lock_guard<std::mutex> lock(m_state->mutex);
-    return procPath(m_state->source);
+    return procPath(m_state->source.get());
 }
 
 bool CopiedFile::take()
@@ -174,7 +159,9 @@ bool CopiedFile::take()
             return !m_state->done || m_state->ok;
         m_state->started = true;
     }
-    if (!changedMomentsAgo(m_state->opened)) {
+    // A file changed moments ago may change again without its stamp moving (file
+    // systems' coarse clocks): its bytes are taken at once, not later on a worker.
+    if (m_state->opened.settledAt(FileStamp::nowNs())) {
         workers::run([state = m_state] { State::takeNow(state); });
         return true;
     }
@@ -199,7 +186,7 @@ QByteArray CopiedFile::bytes() const
 {
     if (!ready())
         return {};
-    const qint64 size = m_state->opened.st_size;
+    const qint64 size = m_state->opened.size;
     QByteArray out(size, Qt::Uninitialized);
     for (qint64 at = 0; at < size;) {
         const ssize_t n = pread(m_state->copy, out.data() + at, size_t(size - at), at);

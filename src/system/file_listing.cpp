@@ -2,7 +2,7 @@
 
 #include "system/fsname.h"
 #include "system/os.h"
-#include "system/unique_fd.h"
+#include "picture/file.h"
 
 #include <QCollator>
 #include <QElapsedTimer>
@@ -502,9 +502,7 @@ struct FolderReading {
     };
     QString folder;
     UniqueFd fd;   // the folder read, for looking at its entries
-    dev_t dev = 0;
-    ino_t ino = 0;
-    timespec mtime{};
+    FileStamp stamp;   // the folder as it was read
     QElapsedTimer age;
     std::vector<char> names;   // each followed by a NUL
     std::vector<Entry> entries;
@@ -529,8 +527,7 @@ constexpr qint64 kEarlierMs = 1000;
 
 bool stillValid(const FolderReadingPtr &r, const QString &folder, const struct stat &st)
 {
-    return r && r->folder == folder && r->dev == st.st_dev && r->ino == st.st_ino
-           && r->mtime.tv_sec == st.st_mtim.tv_sec && r->mtime.tv_nsec == st.st_mtim.tv_nsec
+    return r && r->folder == folder && r->stamp == FileStamp::fromStat(st, r->stamp.path)
            && !r->age.hasExpired(kEarlierMs);
 }
 
@@ -560,9 +557,7 @@ std::shared_ptr<const Reading> readFolder(const QString &folder, const FolderRea
         return nullptr;
     }
     reading->folder = folder;
-    reading->dev = st.st_dev;
-    reading->ino = st.st_ino;
-    reading->mtime = st.st_mtim;
+    reading->stamp = FileStamp::fromStat(st, path);
     reading->names.reserve(size_t(std::max<qint64>(st.st_size, 4096)));
     while (const dirent *e = readdir(dir)) {
         if (e->d_name[0] == '.')  // hidden, and "." and ".."

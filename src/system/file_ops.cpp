@@ -1,10 +1,10 @@
 #include "system/file_ops.h"
 
+#include "picture/file.h"
 #include "system/drives.h"
 #include "system/fsname.h"
 #include "system/messages.h"
 #include "system/os.h"
-#include "system/unique_fd.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -36,7 +36,6 @@ Outcome fromErrno(int e)
     return fail(Fault::Failed, e);
 }
 
-bool sameFile(const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 // The entry `name` of `dir` as the list had it: a regular file or a link, the
 // one listed when that is known. Its status goes to `st`.
@@ -459,7 +458,7 @@ Outcome rename(const QString &folder, const QString &from, const QString &to, Fi
         // that exact name: the volume ignores case, and the user wants the
         // letters changed. (Its inode may differ where the volume makes them up.)
         const bool caseOnly = from != to && from.compare(to, Qt::CaseInsensitive) == 0
-                              && (sameFile(sf, stt) || !hasExactEntry(dir.get(), t));
+                              && (FileId::of(sf) == FileId::of(stt) || !hasExactEntry(dir.get(), t));
         if (!caseOnly)
             return fail(Fault::Taken, EEXIST);
         return renameCase(dir.get(), f, t);

@@ -1,5 +1,6 @@
 #include "system/storage.h"
 
+#include "system/drives.h"
 #include "system/fsname.h"
 #include "system/os.h"
 #include "system/workers.h"
@@ -185,32 +186,13 @@ void markStuck(const QString &volume, const QFuture<void> &future)
     watcher->setFuture(future);
 }
 
-// mountinfo escapes blanks, tabs, newlines and backslashes as \ooo.
-QByteArray unescapeOctal(const QByteArray &s)
-{
-    QByteArray out;
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && i + 3 < s.size()) {
-            out.append(char(((s[i + 1] - '0') << 6) | ((s[i + 2] - '0') << 3) | (s[i + 3] - '0')));
-            i += 3;
-        } else {
-            out.append(s[i]);
-        }
-    }
-    return out;
-}
-
 // The mount point holding `path`, from the mount table alone (of any kind of file
 // system: a share that stalls is often one the drive list does not show).
 QString volumeOf(const QString &path)
 {
     const QByteArray p = fsname::encode(path);
     QByteArray best("/");
-    for (const QByteArray &line : os().mountTable().split('\n')) {
-        const QList<QByteArray> f = line.split(' ');
-        if (f.size() <= 4 || !f[4].startsWith('/'))
-            continue;
-        const QByteArray m = unescapeOctal(f[4]);
+    for (const QByteArray &m : Drives::mountPoints(os().mountTable())) {
         if (m.size() > best.size() && p.startsWith(m) && (p.size() == m.size() || p[m.size()] == '/'))
             best = m;
     }
