@@ -36,7 +36,6 @@ Outcome fromErrno(int e)
     return fail(Fault::Failed, e);
 }
 
-
 // The entry `name` of `dir` as the list had it: a regular file or a link, the
 // one listed when that is known. Its status goes to `st`.
 Outcome checkEntry(int dir, const QByteArray &name, FileId expected, struct stat *st)
