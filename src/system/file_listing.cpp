@@ -221,16 +221,59 @@ class NaturalKeys {
 public:
     explicit NaturalKeys(const QStringList &names) : m_names(names)
     {
-        const qsizetype count = names.size();
-        struct Run {
-            qsizetype at;     // first significant digit, or the text's id
-            qsizetype digits; // -1 for text
-        };
+        const Runs runs = cutIntoRuns(names);
+        writeKeys(names, runs, collationRanks(runs.texts));
+    }
+
+    // The first eight bytes of the key of name `i`, zero-padded. Padding never
+    // equals a real byte at that place: a run starts with a byte of 1 or more.
+    quint64 prefix(int i) const { return m_prefix[size_t(i)]; }
+
+    // For names whose prefixes are equal.
+    bool lessAfterPrefix(int a, int b) const
+    {
+        const size_t la = m_offsets[a + 1] - m_offsets[a], lb = m_offsets[b + 1] - m_offsets[b];
+        if (la > 8 || lb > 8) {
+            const size_t common = std::min(la, lb);
+            if (common > 8) {
+                const int c = std::memcmp(m_bytes.data() + m_offsets[a] + 8, m_bytes.data() + m_offsets[b] + 8,
+                                          common - 8);
+                if (c != 0)
+                    return c < 0;
+            }
+            if (la != lb)
+                return la < lb;
+        }
+        return tieBreak(m_names[a], m_names[b]) < 0;
+    }
+
+    bool less(int a, int b) const
+    {
+        const quint64 pa = prefix(a), pb = prefix(b);
+        return pa != pb ? pa < pb : lessAfterPrefix(a, b);
+    }
+
+private:
+    struct Run {
+        qsizetype at;     // first significant digit, or the text's id
+        qsizetype digits; // -1 for text
+    };
+    struct Runs {
         std::vector<Run> runs;
+        std::vector<size_t> firstRun;   // each name's first run, and one past the last
+        std::vector<QStringView> texts; // the distinct text runs, by id
+    };
+
+    static Runs cutIntoRuns(const QStringList &names)
+    {
+        const qsizetype count = names.size();
+        Runs out;
+        std::vector<Run> &runs = out.runs;
         runs.reserve(size_t(count) * 3);
-        std::vector<size_t> firstRun(size_t(count) + 1);
+        std::vector<size_t> &firstRun = out.firstRun;
+        firstRun.resize(size_t(count) + 1);
         QHash<QStringView, int> textIds;
-        std::vector<QStringView> texts;
+        std::vector<QStringView> &texts = out.texts;
         // The previous name's text runs: in a folder of photos the next name
         // almost always has the same ones, which spares the hash.
         std::vector<std::pair<QStringView, int>> previous, current;
@@ -274,9 +317,15 @@ public:
             std::swap(previous, current);
         }
         firstRun[size_t(count)] = runs.size();
+        return out;
+    }
 
-        const std::vector<quint32> ranks = collationRanks(texts);
-        const int rankBytes = texts.size() <= 0x8000 ? 2 : 4;
+    void writeKeys(const QStringList &names, const Runs &all, const std::vector<quint32> &ranks)
+    {
+        const qsizetype count = names.size();
+        const std::vector<Run> &runs = all.runs;
+        const std::vector<size_t> &firstRun = all.firstRun;
+        const int rankBytes = all.texts.size() <= 0x8000 ? 2 : 4;
         m_offsets.reserve(size_t(count) + 1);
         m_prefix.reserve(size_t(count));
         m_bytes.reserve(size_t(count) * 10 + 8);
@@ -315,35 +364,6 @@ public:
         m_offsets.push_back(m_bytes.size());
     }
 
-    // The first eight bytes of the key of name `i`, zero-padded. Padding never
-    // equals a real byte at that place: a run starts with a byte of 1 or more.
-    quint64 prefix(int i) const { return m_prefix[size_t(i)]; }
-
-    // For names whose prefixes are equal.
-    bool lessAfterPrefix(int a, int b) const
-    {
-        const size_t la = m_offsets[a + 1] - m_offsets[a], lb = m_offsets[b + 1] - m_offsets[b];
-        if (la > 8 || lb > 8) {
-            const size_t common = std::min(la, lb);
-            if (common > 8) {
-                const int c = std::memcmp(m_bytes.data() + m_offsets[a] + 8, m_bytes.data() + m_offsets[b] + 8,
-                                          common - 8);
-                if (c != 0)
-                    return c < 0;
-            }
-            if (la != lb)
-                return la < lb;
-        }
-        return tieBreak(m_names[a], m_names[b]) < 0;
-    }
-
-    bool less(int a, int b) const
-    {
-        const quint64 pa = prefix(a), pb = prefix(b);
-        return pa != pb ? pa < pb : lessAfterPrefix(a, b);
-    }
-
-private:
     // Distinct runs sorted once by their collation keys; runs the collation
     // holds equal ("IMG" and "img") share a rank.
     static std::vector<quint32> collationRanks(const std::vector<QStringView> &texts)

@@ -15,6 +15,49 @@
 
 namespace pel {
 
+namespace {
+
+// The viewer at actual size: as large as the picture, at most 70 % of the screen
+// each way, with a scroll bar where it is cut.
+void layoutActualSize(Form2 &v, float W, float H)
+{
+    Module1::hscroll_flag = 0;
+    Module1::vscroll_flag = 0;
+    v.Picture1->setLeft(0);
+    v.Picture1->setTop(0);
+    v.Picture1->show();
+    v.Image1->hide();
+
+    const float Lw = twips::toSingle(Module1::screen_w * 0.7);
+    if (Lw >= W) {
+        v.setWidth(Module1::frame_w + W);
+        v.HScroll1->hide();
+    } else {
+        v.setWidth(Module1::screen_w * 0.7 + Module1::frame_w);
+        v.HScroll1->show();
+        v.HScroll1->setWidth(v.Width() - v.VScroll1->Width() - Module1::frame_w);
+        Module1::hscroll_flag = 1;
+    }
+    const float Lh = twips::toSingle(Module1::screen_h * 0.7);
+    if (Lh >= H) {
+        v.setHeight(Module1::frame_h + H);
+        v.VScroll1->hide();
+    } else {
+        v.setHeight(Module1::screen_h * 0.7 + Module1::frame_h);
+        v.VScroll1->show();
+        v.VScroll1->setHeight(v.Height() - v.HScroll1->Height() - Module1::frame_h);
+        Module1::vscroll_flag = 1;
+    }
+    if (Module1::vscroll_flag == 0)
+        v.HScroll1->setWidth(v.ScaleWidth());
+    if (Module1::hscroll_flag == 0)
+        v.VScroll1->setHeight(v.ScaleHeight());
+    v.HScroll1->setValue16(0);
+    v.VScroll1->setValue16(0);
+}
+
+}  // namespace
+
 void Form1::Command1_Click()
 {
     if (List1->Text().isEmpty() || Module1::actual_flag == 1 || Module1::slide_flag == 1)
@@ -77,40 +120,8 @@ void Form1::Command1_Click()
         return;
     }
 
-    Module1::hscroll_flag = 0;
-    Module1::vscroll_flag = 0;
     park();
-    v.Picture1->setLeft(0);
-    v.Picture1->setTop(0);
-    v.Picture1->show();
-    v.Image1->hide();
-
-    const float Lw = twips::toSingle(Module1::screen_w * 0.7);
-    if (Lw >= W) {
-        v.setWidth(Module1::frame_w + W);
-        v.HScroll1->hide();
-    } else {
-        v.setWidth(Module1::screen_w * 0.7 + Module1::frame_w);
-        v.HScroll1->show();
-        v.HScroll1->setWidth(v.Width() - v.VScroll1->Width() - Module1::frame_w);
-        Module1::hscroll_flag = 1;
-    }
-    const float Lh = twips::toSingle(Module1::screen_h * 0.7);
-    if (Lh >= H) {
-        v.setHeight(Module1::frame_h + H);
-        v.VScroll1->hide();
-    } else {
-        v.setHeight(Module1::screen_h * 0.7 + Module1::frame_h);
-        v.VScroll1->show();
-        v.VScroll1->setHeight(v.Height() - v.HScroll1->Height() - Module1::frame_h);
-        Module1::vscroll_flag = 1;
-    }
-    if (Module1::vscroll_flag == 0)
-        v.HScroll1->setWidth(v.ScaleWidth());
-    if (Module1::hscroll_flag == 0)
-        v.VScroll1->setHeight(v.ScaleHeight());
-    v.HScroll1->setValue16(0);
-    v.VScroll1->setValue16(0);
+    layoutActualSize(v, W, H);
     placement::centreViewer(v);
     v.setCaption(List1->Shown(List1->ListIndex()));
     v.Show();
