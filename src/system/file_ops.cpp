@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 namespace pel::fileops {
@@ -36,15 +37,54 @@ Outcome fromErrno(int e)
     return fail(Fault::Failed, e);
 }
 
+// The inode number of the entry named exactly `name` in `dir` (not one the volume
+// takes for it, as a volume that ignores case does), as a listing of the folder
+// gives it: 0 when there is no such entry, nullopt when the folder cannot be read.
+std::optional<ino_t> listedInode(int dir, const QByteArray &name)
+{
+    const int fd = os().openat(dir, ".", O_RDONLY | O_DIRECTORY);
+    DIR *d = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!d) {
+        if (fd >= 0)
+            ::close(fd);
+        return std::nullopt;
+    }
+    ino_t found = 0;
+    while (const dirent *e = ::readdir(d)) {
+        if (name == e->d_name) {
+            found = e->d_ino;
+            break;
+        }
+    }
+    ::closedir(d);
+    return found;
+}
+
+bool hasExactEntry(int dir, const QByteArray &name)
+{
+    return listedInode(dir, name).value_or(1) != 0;   // cannot tell: take the name as taken
+}
+
 // The entry `name` of `dir` as the list had it: a regular file or a link, the
-// one listed when that is known. Its status goes to `st`.
+// one listed when that is known. The list took its identity from the folder's
+// entries (the folder's device, the entry's inode number), so it is compared with
+// the same again: some file systems number inodes for stat otherwise. Its status
+// goes to `st`.
 Outcome checkEntry(int dir, const QByteArray &name, FileId expected, struct stat *st)
 {
     if (os().fstatat(dir, name.constData(), st, AT_SYMLINK_NOFOLLOW) != 0)
         return fromErrno(errno);
     if (!S_ISREG(st->st_mode) && !S_ISLNK(st->st_mode))
         return fail(Fault::Changed);
-    if (expected.known() && FileId::of(*st) != expected)
+    if (!expected.known())
+        return {};
+    struct stat folder;
+    if (os().fstatat(dir, "", &folder, AT_EMPTY_PATH) != 0)
+        return fromErrno(errno);
+    const std::optional<ino_t> listed = listedInode(dir, name);
+    if (!listed)
+        return fail(Fault::Failed, errno);
+    if (folder.st_dev != expected.dev || *listed != expected.ino)
         return fail(Fault::Changed);
     return {};
 }
@@ -318,24 +358,6 @@ Result<QString> moveInto(const Trash &trash, int dir, const QByteArray &file, co
         return R::failure(fail(Fault::NoTrash, e));
     }
     return R::failure(fail(Fault::NoTrash, EEXIST));
-}
-
-// Whether `dir` holds an entry named exactly `name` (not one the volume takes
-// for it, as a volume that ignores case does).
-bool hasExactEntry(int dir, const QByteArray &name)
-{
-    const int fd = os().openat(dir, ".", O_RDONLY | O_DIRECTORY);
-    DIR *d = fd >= 0 ? ::fdopendir(fd) : nullptr;
-    if (!d) {
-        if (fd >= 0)
-            ::close(fd);
-        return true;   // cannot tell: take the name as taken
-    }
-    bool found = false;
-    while (const dirent *e = ::readdir(d))
-        found = found || name == e->d_name;
-    ::closedir(d);
-    return found;
 }
 
 Outcome fromMove(int e)
