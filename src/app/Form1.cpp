@@ -184,8 +184,8 @@ void Form1::redrawForDisplay()
     }
     if (m_readAhead)
         m_readAhead->restart();
+    redraw_viewer();   // first what lies on top
     redraw_preview();
-    redraw_viewer();
 }
 
 void Form1::Form_Load()
