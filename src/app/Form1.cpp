@@ -5,6 +5,7 @@
 #include "app/version.h"
 #include "help/help_viewer.h"
 #include "slideshow/slide_readahead.h"
+#include "system/display_profile.h"
 #include "system/drives.h"
 #include "system/fsname.h"
 #include "system/fonts.h"
@@ -165,6 +166,26 @@ void Form1::wire()
     kit::onKeyDown(List1, [this](kit::KeyDown &k) { List1_KeyDown(k); });
 
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+
+    // The change comes from the X server's event, perhaps while a handler waits for
+    // storage: the redraw runs after it.
+    m_profileRedraw = new QTimer(this);
+    m_profileRedraw->setSingleShot(true);
+    connect(display_profile::notifier(), &display_profile::Notifier::changed, this,
+            [this] { m_profileRedraw->start(0); });
+    connect(m_profileRedraw, &QTimer::timeout, this, &Form1::redrawForDisplay);
+}
+
+void Form1::redrawForDisplay()
+{
+    if (storage::waiting()) {
+        m_profileRedraw->start(50);
+        return;
+    }
+    if (m_readAhead)
+        m_readAhead->restart();
+    redraw_viewer();   // first what lies on top
+    redraw_preview();
 }
 
 void Form1::Form_Load()

@@ -1,6 +1,7 @@
 #include "kit/controls.h"
 
 #include "picture/picture.h"
+#include "system/display_profile.h"
 #include "system/fsname.h"
 #include "system/twips.h"
 
@@ -371,7 +372,17 @@ void ScrollBar16::setSmallChange(std::int16_t v)
 
 // ---- PictureBox --------------------------------------------------------------
 
-PictureBox::PictureBox(Mode mode, QWidget *parent) : Twips<QWidget>(parent), m_mode(mode) {}
+PictureBox::PictureBox(Mode mode, QWidget *parent) : Twips<QWidget>(parent), m_mode(mode)
+{
+    // A metafile is drawn here, so it is drawn again here for the display's new
+    // profile; a bitmap's pixels come again from the window that shows it.
+    connect(display_profile::notifier(), &display_profile::Notifier::changed, this, [this] {
+        if (m_file && m_file->isVector()) {
+            m_cache = QImage();
+            update();
+        }
+    });
+}
 
 void PictureBox::setPicture(std::shared_ptr<const PictureFile> file, const QImage &decoded)
 {

@@ -148,7 +148,7 @@ public:
     // Holds the picture; AutoSize boxes take its natural size. A null file clears.
     // A bitmap shows the pixels handed over (decoded off the user-interface thread),
     // stretched to the box where it is another size; a metafile is drawn at the
-    // size shown.
+    // size shown, and drawn again when the display's colour profile changes.
     void setPicture(std::shared_ptr<const PictureFile> file, const QImage &decoded = QImage());
     std::shared_ptr<const PictureFile> picture() const { return m_file; }
     // A fixed image (the corner square's icon), drawn clipped at its own size.

@@ -166,6 +166,7 @@ Outcome Form1::disp_slide()
         return slide.outcome;
 
     const SlideReadAhead::Slide &s = slide.value;
+    m_viewerPath = path;
     v.Picture1->setPicture(s.file);   // hidden: measures, decodes nothing
     const float iw = float(s.shown.width());
     const float ih = float(s.shown.height());

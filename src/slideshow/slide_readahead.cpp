@@ -77,4 +77,10 @@ Result<SlideReadAhead::Slide> SlideReadAhead::take(const QString &path, QSizeF s
     return r;
 }
 
+void SlideReadAhead::restart()
+{
+    if (m_pending.valid())
+        start(m_path, m_screen);
+}
+
 }  // namespace pel

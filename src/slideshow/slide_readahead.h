@@ -36,6 +36,9 @@ public:
     // screen and the file has not changed since, else prepared now. Waits here
     // (see storage::run); Fault::Failed when the file cannot be shown.
     Result<Slide> take(const QString &path, QSizeF screen);
+    // The display's colour profile changed: a slide prepared ahead has the old
+    // colours, so it is prepared again.
+    void restart();
 
 private:
     QString m_path;

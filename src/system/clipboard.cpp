@@ -234,7 +234,9 @@ QImage PictureMimeData::image() const
     const auto picture = openPictureHere(path, twips::perPixel());   // the copied bytes, in memory
     if (!picture || picture->format() != m_format || picture->pixelSize() != m_size)
         return {};
-    m_image = picture->render(m_size);
+    // In sRGB, whatever the display: the program that pastes it knows nothing of this
+    // display's profile. (The file's own bytes keep the profile they carry.)
+    m_image = picture->render(m_size, nullptr, picture::colour::Target::Srgb);
     // Kept a moment: one paste often asks twice (the image, then PNG; or a
     // clipboard manager saving format after format), then given back.
     if (!m_image.isNull() && QThread::currentThread() == thread())

@@ -58,8 +58,8 @@ public:
     PictureMimeData(std::shared_ptr<CopiedFile> file, PictureFormat format, QSize naturalSize);
 
     QStringList formats() const override;
-    // The picture at its natural size, made from the copied bytes (and kept a
-    // few seconds for the next request); null when the copy holds nothing.
+    // The picture at its natural size in sRGB, made from the copied bytes (and kept
+    // a few seconds for the next request); null when the copy holds nothing.
     QImage image() const;
     // The picture as PNG: the file's bytes when it is one, else written from image().
     QByteArray png() const;

@@ -8,6 +8,7 @@
 #include <QFuture>
 #include <QGuiApplication>
 #include <QList>
+#include <QThread>
 #include <QtGui/qguiapplication_platform.h>
 
 #include <cstdlib>
@@ -107,11 +108,32 @@ QByteArray Os::displayProfile()
 
 namespace display_profile {
 
+Notifier *notifier()
+{
+    static Notifier *const shared = [] {
+        auto *n = new Notifier;   // for the process's life
+        if (QCoreApplication *app = QCoreApplication::instance())
+            n->moveToThread(app->thread());
+        return n;
+    }();
+    return shared;
+}
+
 void refresh()
 {
+    namespace colour = picture::colour;
+    const QByteArray before = colour::displayProfile();
+    const bool srgbBefore = colour::displayIsSrgb();
     // A profile that cannot be used leaves the display as sRGB; the loader says why,
     // which matters to nobody watching the screen.
-    picture::colour::setDisplayProfile(os().displayProfile());
+    colour::setDisplayProfile(os().displayProfile());
+    if (colour::displayProfile() == before || (srgbBefore && colour::displayIsSrgb()))
+        return;
+    Notifier *n = notifier();
+    if (QThread::currentThread() == n->thread())
+        emit n->changed();
+    else
+        QMetaObject::invokeMethod(n, [n] { emit n->changed(); }, Qt::QueuedConnection);
 }
 
 void start()

@@ -11,6 +11,8 @@
 #include "viewer/Form2.h"
 #include "viewer/placement.h"
 
+#include <QPointer>
+
 #include <algorithm>
 
 namespace pel {
@@ -99,6 +101,7 @@ void Form1::Command1_Click()
         messages::badFile(Module1::file_name);
         return;
     }
+    m_viewerPath = path;
     v.Picture1->setPicture(pic, reduced ? QImage() : shown);
 
     if (reduced) {
@@ -126,6 +129,27 @@ void Form1::Command1_Click()
     v.setCaption(List1->Shown(List1->ListIndex()));
     v.Show();
     Module1::actual_flag = 1;
+}
+
+void Form1::redraw_viewer()
+{
+    if (!Forms::isLoaded2() || !Forms::form2().isVisible())
+        return;   // a viewer shown again is decoded again
+    Form2 &v = Forms::form2();
+    for (QPointer<kit::PictureBox> box : {QPointer(v.Picture1), QPointer(v.Image1)}) {
+        if (!box || box->isHidden())
+            continue;   // gone with its window meanwhile, or not showing
+        const PicturePtr pic = box->picture();
+        if (!pic || pic->isVector() || box->shownImage().isNull())
+            continue;   // a metafile is drawn again by its box
+        const Result<QImage> again = renderPicture(pic, box->shownImage().size(), m_viewerPath);
+        if (again.outcome.fault == Fault::Closing)
+            return;
+        // Kept as it was when the file changed or went, or the box moved on meanwhile
+        // (a slideshow's tick) or went with its window.
+        if (again.ok() && box && box->picture() == pic)
+            box->setPicture(pic, again.value);
+    }
 }
 
 void Form1::Command2_Click()

@@ -3,6 +3,8 @@ straight from the server, real input through xdotool, the clipboard through
 xclip, and the PNG and BMP files the tests write and read. Python 3 standard
 library only."""
 
+import ctypes
+import ctypes.util
 import os
 import shutil
 import socket
@@ -51,6 +53,35 @@ def write_quadrants_bmp(path, width, height, colours):
     info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 3780, 3780, 0, 0)
     with open(path, "wb") as f:
         f.write(header + info + pixels)
+
+
+def srgb_for_display(colours, profile):
+    """The (r, g, b) sRGB colours as a display with the ICC profile at `profile` must
+    show them: converted by Little CMS (the library the program uses, through ctypes)
+    with the relative colorimetric intent and black point compensation."""
+    lib = ctypes.CDLL(ctypes.util.find_library("lcms2") or "liblcms2.so.2")
+    lib.cmsCreate_sRGBProfile.restype = ctypes.c_void_p
+    lib.cmsOpenProfileFromFile.restype = ctypes.c_void_p
+    lib.cmsOpenProfileFromFile.argtypes = (ctypes.c_char_p, ctypes.c_char_p)
+    lib.cmsCreateTransform.restype = ctypes.c_void_p
+    lib.cmsCreateTransform.argtypes = (ctypes.c_void_p, ctypes.c_uint32, ctypes.c_void_p, ctypes.c_uint32,
+                                       ctypes.c_uint32, ctypes.c_uint32)
+    lib.cmsDoTransform.argtypes = (ctypes.c_void_p, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_uint32)
+    lib.cmsDeleteTransform.argtypes = lib.cmsCloseProfile.argtypes = (ctypes.c_void_p,)
+    rgb_8 = (4 << 16) | (3 << 3) | 1             # TYPE_RGB_8
+    relative, black_point = 1, 0x2000           # INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_BLACKPOINTCOMPENSATION
+    srgb = lib.cmsCreate_sRGBProfile()
+    display = lib.cmsOpenProfileFromFile(profile.encode(), b"r")
+    if not srgb or not display:
+        raise Failure("Little CMS cannot open %s" % profile)
+    transform = lib.cmsCreateTransform(srgb, rgb_8, display, rgb_8, relative, black_point)
+    source = bytes(c for colour in colours for c in colour)
+    out = ctypes.create_string_buffer(len(source))
+    lib.cmsDoTransform(transform, source, out, len(colours))
+    lib.cmsDeleteTransform(transform)
+    lib.cmsCloseProfile(display)
+    lib.cmsCloseProfile(srgb)
+    return [tuple(out.raw[i:i + 3]) for i in range(0, len(source), 3)]
 
 
 class Image:
@@ -206,6 +237,14 @@ class XSession:
     def clipboard(self, target):
         return self.run("xclip", "-selection", "clipboard", "-t", target, "-o", binary=True, check=False, timeout=10)
 
+    def set_root_property(self, name, data):
+        """Sets the root window's property `name` to the bytes `data` (8-bit CARDINAL),
+        as a colour daemon publishes the display's profile."""
+        self._x.change_property(self._x.intern_atom(name), 6, data)
+
+    def delete_root_property(self, name):
+        self._x.delete_property(self._x.intern_atom(name))
+
     def screenshot(self, path=None):
         image = self._x.get_image(0, 0, self.width, self.height)
         if path:
@@ -214,7 +253,8 @@ class XSession:
 
 
 class _XConnection:
-    """Just enough of the X11 protocol to read the screen (GetImage)."""
+    """Just enough of the X11 protocol to read the screen (GetImage) and to set the
+    root window's properties."""
 
     def __init__(self, number):
         self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
@@ -238,14 +278,33 @@ class _XConnection:
             data += chunk
         return bytes(data)
 
-    def get_image(self, x, y, w, h):
-        self.sock.sendall(struct.pack("<BBHIhhHHI", 73, 2, 5, self.root, x, y, w, h, 0xFFFFFFFF))
+    def _reply(self, what):
+        """The reply to the last request: its first 32 bytes and what follows."""
         head = self._read(32)
         while head[0] > 1:   # an event every client gets (MappingNotify when xdotool remaps keys)
             head = self._read(32)
         if head[0] != 1:
-            raise Failure("GetImage failed with X error %d" % head[1])
-        data = self._read(struct.unpack("<I", head[4:8])[0] * 4)
+            raise Failure("%s failed with X error %d" % (what, head[1]))
+        return head, self._read(struct.unpack("<I", head[4:8])[0] * 4)
+
+    def intern_atom(self, name):
+        name = name.encode()
+        pad = b"\0" * (-len(name) % 4)
+        self.sock.sendall(struct.pack("<BBHHxx", 16, 0, 2 + (len(name) + len(pad)) // 4, len(name)) + name + pad)
+        head, _ = self._reply("InternAtom")
+        return struct.unpack("<I", head[8:12])[0]
+
+    def change_property(self, atom, kind, data):
+        pad = b"\0" * (-len(data) % 4)
+        self.sock.sendall(struct.pack("<BBHIIIB3xI", 18, 0, 6 + (len(data) + len(pad)) // 4, self.root, atom, kind,
+                                      8, len(data)) + data + pad)
+
+    def delete_property(self, atom):
+        self.sock.sendall(struct.pack("<BxHII", 19, 3, self.root, atom))
+
+    def get_image(self, x, y, w, h):
+        self.sock.sendall(struct.pack("<BBHIhhHHI", 73, 2, 5, self.root, x, y, w, h, 0xFFFFFFFF))
+        _, data = self._reply("GetImage")
         rgb = bytearray(w * h * 3)  # the server's pixels are B, G, R, pad
         rgb[0::3], rgb[1::3], rgb[2::3] = data[2::4], data[1::4], data[0::4]
         return Image(w, h, bytes(rgb))

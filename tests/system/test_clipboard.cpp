@@ -3,6 +3,7 @@
 #include "support/scripted_os.h"
 #include "support/testsupport.h"
 #include "system/clipboard.h"
+#include "system/display_profile.h"
 #include "system/pictures.h"
 #include "system/workers.h"
 
@@ -15,7 +16,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 
 using namespace pel;
 
@@ -85,12 +88,58 @@ private slots:
         if (formats.first() != QLatin1String("image/png") || picture->format() == PictureFormat::Png)
             QCOMPARE(data->data(formats.first()), fileBytes(path));
         // The pixels, at the natural size, as the loader makes them.
-        const QImage expected = picture->render(picture->pixelSize()).convertToFormat(QImage::Format_ARGB32);
+        const QImage expected = picture->render(picture->pixelSize(), nullptr, picture::colour::Target::Srgb)
+                                    .convertToFormat(QImage::Format_ARGB32);
         QCOMPARE(pastedPng().convertToFormat(QImage::Format_ARGB32), expected);
         QCOMPARE(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_ARGB32), expected);
         // A Qt program on the other side asks for the image as bytes.
         QCOMPARE(QImage::fromData(data->data("application/x-qt-image")).convertToFormat(QImage::Format_ARGB32),
                  expected);
+    }
+
+    // Another program knows nothing of this display's profile: the pixels it pastes
+    // are sRGB. A picture without a profile comes out as the file holds it.
+    void thePastedPictureIsSrgbWhateverTheDisplay_data()
+    {
+        QTest::addColumn<QString>("path");
+        QImage img(40, 30, QImage::Format_RGB32);
+        img.fill(QColor(200, 60, 30));   // plain: the two decoders of a JPEG agree on it
+        QTest::newRow("bmp") << write("srgb.bmp", img, "BMP");
+        QTest::newRow("jpeg") << write("srgb.jpg", img, "JPG");
+    }
+    void thePastedPictureIsSrgbWhateverTheDisplay()
+    {
+        QFETCH(QString, path);
+        QFile adobe(QStringLiteral("/usr/share/color/icc/colord/AdobeRGB1998.icc"));
+        if (!adobe.open(QIODevice::ReadOnly))
+            QSKIP("colord-data's profiles are not installed");
+        const QImage file(path);   // Qt's decode: no colour management
+        QImage onDisplay = file.convertToFormat(QImage::Format_RGB32);
+        test::ScriptedOs os;
+        os.displayIcc = adobe.readAll();
+        display_profile::refresh();
+        QVERIFY(picture::colour::apply(onDisplay, {}));
+        const auto differ = [](const QImage &a, const QImage &b) {
+            int most = 0;
+            for (int y = 0; y < a.height(); ++y)
+                for (int x = 0; x < a.width(); ++x) {
+                    const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+                    most = std::max({most, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                                     std::abs(qBlue(p) - qBlue(q))});
+                }
+            return most;
+        };
+        QVERIFY(differ(onDisplay, file) > 10);   // the display's colours are not the file's
+
+        QVERIFY(clipboard::putPictureFile(path, path.endsWith("bmp") ? PictureFormat::Bmp : PictureFormat::Jpeg,
+                                          file.size()).ok());
+        const QImage png = pastedPng();
+        const QImage image = QGuiApplication::clipboard()->image();
+        os.displayIcc.clear();
+        display_profile::refresh();
+        QCOMPARE(png.size(), file.size());
+        QVERIFY2(differ(png, file) <= 2, "the PNG is not the file's sRGB");
+        QVERIFY2(differ(image, file) <= 2, "the image is not the file's sRGB");
     }
 
     void refusesWhatTheViewerDoesNotShow()

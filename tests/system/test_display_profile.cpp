@@ -60,6 +60,8 @@ int xChild(int argc, char **argv)
     xcb_connection_t *daemon = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(daemon))
         return 10;
+    int changes = 0;
+    QObject::connect(pel::display_profile::notifier(), &pel::display_profile::Notifier::changed, [&] { ++changes; });
     publish(daemon, adobe);  // already there when the program starts
     pel::display_profile::start();
     if (colour::displayProfile() != adobe || colour::displayIsSrgb())
@@ -76,6 +78,8 @@ int xChild(int argc, char **argv)
     publish(daemon, {});
     if (!waitFor([&] { return colour::displayProfile().isEmpty(); }))
         return 15;
+    if (changes != 5)   // each step above changed the colours on screen
+        return 16;
     xcb_disconnect(daemon);
     return 0;
 }
@@ -103,13 +107,19 @@ private slots:
         if (kept && published.isEmpty())
             QSKIP("colord-data's profiles are not installed");
         pel::test::ScriptedOs os;
+        QSignalSpy changes(pel::display_profile::notifier(), &pel::display_profile::Notifier::changed);
         os.displayIcc = published;
         pel::display_profile::refresh();
         QCOMPARE(colour::displayProfile(), kept ? published : QByteArray());
         QCOMPARE(colour::displayIsSrgb(), srgb);
+        // The windows hear of a change of the colours on screen only, at once.
+        QCOMPARE(changes.count(), srgb ? 0 : 1);
+        pel::display_profile::refresh();   // read again, the same
+        QCOMPARE(changes.count(), srgb ? 0 : 1);
         os.displayIcc.clear();
         pel::display_profile::refresh();
         QVERIFY(colour::displayIsSrgb());
+        QCOMPARE(changes.count(), srgb ? 0 : 2);
     }
 
     void followsTheRootWindow()
@@ -140,7 +150,7 @@ private slots:
         server.terminate();
         server.waitForFinished(5000);
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(child.exitCode(), 0);  // 11..15: the step of xChild that failed
+        QCOMPARE(child.exitCode(), 0);  // 11..16: the step of xChild that failed
     }
 };
 

@@ -128,6 +128,10 @@ public:
     // "スライドショー　" + the interval in seconds as the shortest decimal + "sec".
     static QString intervalCaption(Integer ms);
 
+    // ---- the display's colour profile changed: what shows is made again for it ----
+    void redraw_preview();   // browse/form1_preview.cpp
+    void redraw_viewer();    // viewer/form1_viewer.cpp: the actual-size display or the slide
+
     // ---- help ----
     void how_to_Click();
     void howtouse_Click();
@@ -150,6 +154,11 @@ private:
     std::optional<GeometryBatch> m_firstLayout;
     bool m_shuttingDown = false;
     bool m_inTick = false;          // inside Timer1_Timer
+    // The files the preview and the viewer show, for waiting on their drive.
+    QString m_previewPath;
+    QString m_viewerPath;
+    QTimer *m_profileRedraw = nullptr;   // the redraw for a new display profile, deferred
+    void redrawForDisplay();
     SlideReadAhead &readAhead();    // the next picture of a run, made on first use
     std::unique_ptr<SlideReadAhead> m_readAhead;
     struct StartRead {
