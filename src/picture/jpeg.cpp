@@ -287,7 +287,11 @@ extern "C" boolean readApp2(j_decompress_ptr cinfo)
     return TRUE;
 }
 
-void Session::keepProfile() { jpeg_set_marker_processor(&cinfo, JPEG_APP0 + 2, readApp2); }
+void Session::keepProfile()
+{
+    iccChunkSpans.reserve(255);  // never grown while libjpeg calls readApp2
+    jpeg_set_marker_processor(&cinfo, JPEG_APP0 + 2, readApp2);
+}
 
 // The segment's payload of the first EXIF APP1 (empty when none).
 QByteArrayView exifSegment(const jpeg_decompress_struct &cinfo)
