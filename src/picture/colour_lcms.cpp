@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 #include <lcms2_plugin.h>
 
 namespace pel::picture::colour::detail {
@@ -165,20 +166,26 @@ Profile fromEndpoints(const double xyz[9], const double gamma[3])
     return ok ? std::move(profile) : nullptr;
 }
 
-// CMYK to sRGB from the plain colours of the inks: each corner of the CMYK cube is
-// the colour those inks print on white paper, and lcms interpolates between them.
+// CMYK to sRGB from the plain colours of the inks: each ink takes its share of one
+// channel, and black of all three (red = (1 - C)(1 - K), ...), as viewers without colour
+// management show CMYK. lcms interpolates four inputs partly by tetrahedra, which would
+// make that product a minimum between the corners: the grid has 9 points a side.
 // Used only where no press profile is installed.
 Profile inkCornerLink()
 {
-    cmsUInt16Number table[16 * 3];
-    for (int corner = 0; corner < 16; ++corner) {  // the first input (C) varies slowest
-        const bool c = corner & 8, m = corner & 4, y = corner & 2, k = corner & 1;
-        table[3 * corner + 0] = !c && !k ? 0xffff : 0;
-        table[3 * corner + 1] = !m && !k ? 0xffff : 0;
-        table[3 * corner + 2] = !y && !k ? 0xffff : 0;
-    }
+    constexpr int kPoints = 9;
+    std::vector<cmsUInt16Number> table(std::size_t(kPoints * kPoints * kPoints * kPoints * 3));
+    std::size_t at = 0;
+    for (int c = 0; c < kPoints; ++c)  // the first input (C) varies slowest
+        for (int m = 0; m < kPoints; ++m)
+            for (int y = 0; y < kPoints; ++y)
+                for (int k = 0; k < kPoints; ++k) {
+                    const double paper = 1.0 - double(k) / (kPoints - 1);
+                    for (int ink : {c, m, y})
+                        table[at++] = cmsUInt16Number(std::lround(65535.0 * (1.0 - double(ink) / (kPoints - 1)) * paper));
+                }
     cmsPipeline *lut = cmsPipelineAlloc(context(), 4, 3);
-    cmsStage *clut = lut ? cmsStageAllocCLut16bit(context(), 2, 4, 3, table) : nullptr;
+    cmsStage *clut = lut ? cmsStageAllocCLut16bit(context(), kPoints, 4, 3, table.data()) : nullptr;
     Profile profile(lut && clut ? cmsCreateProfilePlaceholder(context()) : nullptr);
     bool ok = profile && cmsPipelineInsertStage(lut, cmsAT_BEGIN, clut);
     if (!ok && clut)

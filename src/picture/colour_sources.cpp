@@ -100,6 +100,29 @@ bool plausibleEndpoints(const double xyz[9], const double gamma[3])
     return luminance >= 0.5 && luminance <= 1.5;
 }
 
+// Writers that describe sRGB in a calibrated header (ImageMagick; bmpsuite's samples)
+// store each primary's chromaticities x, y, 1 - x - y where the header asks for CIE XYZ,
+// and the encoding exponent 1/2.2. Those are read as chromaticities, white being D65.
+bool areChromaticities(const double xyz[9])
+{
+    for (int c = 0; c < 3; ++c) {
+        const double *p = xyz + 3 * c;
+        if (!(p[0] > 0 && p[1] > 0 && p[2] >= 0) || std::abs(p[0] + p[1] + p[2] - 1.0) > 0.005)
+            return false;
+    }
+    return true;
+}
+
+SourceProfile fromBmpChromaticities(const double xyz[9], double gamma)
+{
+    static constexpr double kSrgb[8] = {0.3127, 0.3290, 0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
+    const double xy[8] = {kSrgb[0], kSrgb[1], xyz[0], xyz[1], xyz[3], xyz[4], xyz[6], xyz[7]};
+    bool srgb = std::abs(gamma - 2.2) < 0.02;
+    for (int i = 2; i < 8; ++i)
+        srgb = srgb && std::abs(xy[i] - kSrgb[i]) < 0.005;
+    return srgb ? SourceProfile() : SourceProfile::fromChromaticities(xy, gamma);
+}
+
 // --- PNG -------------------------------------------------------------------------------
 
 // Inflates a zlib stream, giving up past kMaxProfileBytes of output.
@@ -241,9 +264,15 @@ BmpColourSpace bmpColourSpace(const uchar *header, std::size_t size)
         double xyz[9], gamma[3];
         for (int i = 0; i < 9; ++i)
             xyz[i] = double(qint32(le32(header + 60 + 4 * i))) / double(1 << 30);  // FXPT2DOT30
-        for (int c = 0; c < 3; ++c)
+        for (int c = 0; c < 3; ++c) {
             gamma[c] = le32(header + 96 + 4 * c) / 65536.0;  // 16.16
-        if (plausibleEndpoints(xyz, gamma))
+            if (gamma[c] > 0 && gamma[c] < 1)
+                gamma[c] = 1 / gamma[c];  // the encoding exponent, as PNG's gAMA gives it
+        }
+        if (areChromaticities(xyz)) {
+            if (gamma[0] == gamma[1] && gamma[1] == gamma[2] && gamma[1] >= 1 && gamma[1] <= 5)
+                result.profile = fromBmpChromaticities(xyz, gamma[1]);
+        } else if (plausibleEndpoints(xyz, gamma))
             result.profile = SourceProfile::fromEndpoints(xyz, gamma);
         break;
     }

@@ -1,6 +1,7 @@
 #pragma once
 // Our own decoders behind PictureFile. Each reads its header without decoding pixels,
 // and decodes straight to the size that will be shown.
+#include "picture/colour.h"
 #include "picture/dib.h"
 #include "picture/file.h"
 
@@ -11,6 +12,7 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace pel::picture::detail {
@@ -49,6 +51,21 @@ void liftQtAllocationLimit();
 // may be cut short. Leaves the device at its start.
 bool pngChunksFit(QIODevice &device, QString *error);
 
+// A decode at the size it is shown, with what its file says of its colours: the
+// caller converts it (picture::colour::apply) once it has its final size.
+struct Decoded {
+    QImage image;
+    colour::SourceProfile source;  // default: sRGB (for CMYK, the standard press profile)
+    colour::Pixels pixels = colour::Pixels::Rgb;
+};
+
+// The colours a DIB's info header declares (`header` holds `size` bytes of it, its
+// size field first). A V5 header's embedded profile is read by `profileAt`, given its
+// place from the header's start and its length; it returns empty bytes when they are
+// not all there. No file the header names is ever opened.
+colour::SourceProfile dibSource(const uchar *header, std::size_t size,
+                                const std::function<QByteArray(quint32 offset, quint32 length)> &profileAt);
+
 // --- JPEG --------------------------------------------------------------------------
 
 struct JpegHeader {
@@ -60,8 +77,10 @@ struct JpegHeader {
 // Both read the open file `fd` as `stamp` describes it (nothing past its size then).
 bool readJpegHeader(int fd, const FileStamp &stamp, JpegHeader *out, QString *error);
 // `target` is in upright pixels; empty means the natural size. `settled`: a reduced
-// decode may be kept for later uses of the same file (see DecodeCache).
-QImage decodeJpeg(int fd, const FileStamp &stamp, bool settled, QSize target, QString *error);
+// decode may be kept for later uses of the same file (see DecodeCache). CMYK pictures
+// come back as their ink bytes (Pixels::Cmyk or AdobeCmyk) in a 32-bit image whose
+// format keeps the fourth byte through scaling (ARGB32_Premultiplied, not a real alpha).
+Decoded decodeJpeg(int fd, const FileStamp &stamp, bool settled, QSize target, QString *error);
 // EXIF orientation from the payload of an APP1 segment; 1 when absent or malformed.
 int exifOrientation(const uchar *data, std::size_t size);
 
@@ -76,7 +95,8 @@ struct IcoEntry {
 // Picks the largest image in the directory. `cursor` tells ICO from CUR. An image
 // its entry's bytes could not hold is refused (*error says why) when it is the largest.
 bool parseIco(const uchar *data, std::size_t size, IcoEntry *largest, bool *cursor, QString *error);
-// Decodes the entry reduced to `target` (empty: natural size).
-QImage decodeIcoEntry(const uchar *data, std::size_t size, const IcoEntry &entry, QSize target, QString *error);
+// Decodes the entry reduced to `target` (empty: natural size), with the colours its
+// PNG chunks or its DIB header declare.
+Decoded decodeIcoEntry(const uchar *data, std::size_t size, const IcoEntry &entry, QSize target, QString *error);
 
 }  // namespace pel::picture::detail

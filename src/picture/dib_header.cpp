@@ -1,6 +1,7 @@
 // DIB headers: the fields, the bit masks and the palette, for BMP files, icon entries
 // and metafile records alike. A header must lie whole inside the bytes given; every
 // field read is inside it.
+#include "picture/colour_sources.h"
 #include "picture/decoders.h"
 #include "picture/dib.h"
 
@@ -244,6 +245,16 @@ bool parseMetafileDib(const uchar *data, std::size_t size, bool paletteIndices, 
         return false;
     }
     return true;
+}
+
+colour::SourceProfile dibSource(const uchar *header, std::size_t size,
+                                const std::function<QByteArray(quint32 offset, quint32 length)> &profileAt)
+{
+    const colour::BmpColourSpace space = colour::bmpColourSpace(header, size);
+    if (space.profileSize == 0)
+        return space.profile;
+    const QByteArray icc = profileAt(space.profileOffset, space.profileSize);
+    return icc.size() == qsizetype(space.profileSize) ? colour::SourceProfile::fromIcc(icc) : colour::SourceProfile();
 }
 
 }  // namespace pel::picture::detail

@@ -1,6 +1,7 @@
 // ICO and CUR: a directory of images, each a DIB (with its AND mask) or a PNG.
 // We show the largest; the directory's own size fields are not trusted (a 256-pixel
 // image is stored as 0, and some writers get them wrong), the image headers are.
+#include "picture/colour_sources.h"
 #include "picture/decoders.h"
 #include "picture/scale.h"
 
@@ -97,7 +98,7 @@ bool parseIco(const uchar *data, std::size_t size, IcoEntry *largest, bool *curs
     return found;
 }
 
-QImage decodeIcoEntry(const uchar *data, std::size_t size, const IcoEntry &entry, QSize target, QString *error)
+Decoded decodeIcoEntry(const uchar *data, std::size_t size, const IcoEntry &entry, QSize target, QString *error)
 {
     if (entry.offset >= size || entry.length > size - entry.offset) {
         setError(error, QStringLiteral("ICO entry lies outside the file"));
@@ -106,7 +107,8 @@ QImage decodeIcoEntry(const uchar *data, std::size_t size, const IcoEntry &entry
     if (target.isEmpty())
         target = entry.size;
     const uchar *p = data + entry.offset;
-    QImage img;
+    Decoded decoded;
+    QImage &img = decoded.image;
     if (entry.png) {
         // The PNG reader is built into Qt, so this loads no plugin; it reduces while it reads.
         liftQtAllocationLimit();
@@ -120,14 +122,23 @@ QImage decodeIcoEntry(const uchar *data, std::size_t size, const IcoEntry &entry
                 reader.setScaledSize(target);
             img = scaledTo(reader.read(), target);
         }
+        decoded.source = colour::pngSource(bytes);
     } else {
         DibLayout l;
         if (parseIconDib(p, entry.length, &l, error))
             img = decodeDib(p, entry.length, l, target, error);
+        // A V5 header's profile lies within the entry's bytes.
+        decoded.source = dibSource(p, entry.length, [&](quint32 offset, quint32 length) {
+            return offset <= entry.length && length <= entry.length - offset
+                       ? QByteArray(reinterpret_cast<const char *>(p + offset), qsizetype(length))
+                       : QByteArray();
+        });
     }
-    if (img.isNull())
+    if (img.isNull()) {
         setError(error, QStringLiteral("ICO image cannot be decoded"));
-    return img;
+        return {};
+    }
+    return decoded;
 }
 
 }  // namespace pel::picture::detail

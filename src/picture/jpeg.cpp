@@ -1,11 +1,15 @@
 // JPEG through libjpeg directly: the scaled IDCT gives a reduced picture for a
 // fraction of the full decode, and for a small progressive preview the DC scans
 // alone already hold the eighth-size picture. The file is streamed, never held whole.
+// Colours: an embedded ICC profile (APP2 chunks) or EXIF's Adobe RGB; CMYK pictures
+// keep their inks through the reduction, for the colour module to convert.
+#include "picture/colour_sources.h"
 #include "picture/decode_cache.h"
 #include "picture/decoders.h"
 #include "picture/picture.h"
 #include "picture/scale.h"
 
+#include <QList>
 #include <QTransform>
 #include <QtEndian>
 
@@ -167,6 +171,9 @@ struct Session {
     ScanWatch watch;
     FileSource source;
     FileStamp stamp;
+    // The ICC chunks of the APP2 segments, one after another, and where each lies in it.
+    QByteArray iccChunks;
+    std::vector<std::pair<qsizetype, qsizetype>> iccChunkSpans;
 
     Session()
     {
@@ -179,6 +186,7 @@ struct Session {
         err.pub.output_message = onJpegMessage;
         err.pub.emit_message = onJpegEmit;
         jpeg_create_decompress(&cinfo);
+        cinfo.client_data = this;
         watch.pub.progress_monitor = onJpegProgress;
         cinfo.progress = &watch.pub;
         limitMemory(0);
@@ -211,6 +219,8 @@ struct Session {
         cinfo.src = &source.pub;
         jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xffff);
     }
+    // Keeps the ICC profile's chunks as the header is read (see readApp2).
+    void keepProfile();
     QString message() const
     {
         // libjpeg says it when a file needs more memory than we let it have.
@@ -219,6 +229,97 @@ struct Session {
         return QStringLiteral("JPEG: ") + QString::fromLatin1(err.message);
     }
 };
+
+// Reads `count` bytes of the segment being read into `out`, or steps over them when
+// `out` is null. The source never suspends: it fills its buffer or ends the decode.
+void segmentBytes(j_decompress_ptr cinfo, JOCTET *out, std::size_t count)
+{
+    jpeg_source_mgr *src = cinfo->src;
+    if (!out && count > src->bytes_in_buffer) {
+        src->skip_input_data(cinfo, long(count));
+        return;
+    }
+    while (count > 0) {
+        if (src->bytes_in_buffer == 0)
+            src->fill_input_buffer(cinfo);
+        const std::size_t take = std::min(count, src->bytes_in_buffer);
+        if (out) {
+            std::memcpy(out, src->next_input_byte, take);
+            out += take;
+        }
+        src->next_input_byte += take;
+        src->bytes_in_buffer -= take;
+        count -= take;
+    }
+}
+
+// An ICC profile's chunk: the tag, then its number and the count (1 to 255 of them).
+constexpr char kIccTag[] = "ICC_PROFILE";
+constexpr std::size_t kIccHead = sizeof kIccTag + 2;
+// What is kept of APP2 over a whole file: one profile as large as the colour module
+// takes, and the heads of its chunks. Beyond that the segments are stepped over
+// unread, so a file made of APP2 segments costs no memory.
+constexpr qsizetype kMaxIccKept = colour::kMaxProfileBytes + 255 * qsizetype(kIccHead);
+
+// libjpeg's processor of APP2 segments. Called while libjpeg reads, so a failing read
+// jumps over it: nothing here owns memory (the chunks are kept in the Session).
+extern "C" boolean readApp2(j_decompress_ptr cinfo)
+{
+    auto *session = static_cast<Session *>(cinfo->client_data);
+    JOCTET head[kIccHead];
+    segmentBytes(cinfo, head, 2);
+    const std::size_t length = std::size_t(head[0]) << 8 | head[1];
+    std::size_t rest = length >= 2 ? length - 2 : 0;
+    const std::size_t peek = std::min(rest, kIccHead);
+    segmentBytes(cinfo, head, peek);
+    rest -= peek;
+    const bool icc = peek == kIccHead && std::memcmp(head, kIccTag, sizeof kIccTag) == 0;
+    const qsizetype at = session->iccChunks.size();
+    if (icc && session->iccChunkSpans.size() < 255 && at + qsizetype(length) <= kMaxIccKept) {
+        session->iccChunks.resize(at + qsizetype(peek + rest));
+        auto *into = reinterpret_cast<JOCTET *>(session->iccChunks.data() + at);
+        std::memcpy(into, head, peek);
+        segmentBytes(cinfo, into + peek, rest);
+        session->iccChunkSpans.emplace_back(at, qsizetype(peek + rest));
+    } else {
+        segmentBytes(cinfo, nullptr, rest);
+    }
+    return TRUE;
+}
+
+void Session::keepProfile()
+{
+    iccChunkSpans.reserve(255);  // never grown while libjpeg calls readApp2
+    jpeg_set_marker_processor(&cinfo, JPEG_APP0 + 2, readApp2);
+}
+
+// The segment's payload of the first EXIF APP1 (empty when none).
+QByteArrayView exifSegment(const jpeg_decompress_struct &cinfo)
+{
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
+        if (m->marker == JPEG_APP0 + 1 && m->data_length > 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0)
+            return QByteArrayView(reinterpret_cast<const char *>(m->data), qsizetype(m->data_length));
+    }
+    return {};
+}
+
+// What the header says of the colours, read after the header and before any scan.
+void readColours(const Session &s, colour::SourceProfile *source, colour::Pixels *pixels)
+{
+    QList<QByteArrayView> chunks;
+    for (const auto &[at, length] : s.iccChunkSpans)
+        chunks.append(QByteArrayView(s.iccChunks).sliced(at, length));
+    *source = colour::jpegSource(chunks, exifSegment(s.cinfo));
+    switch (s.cinfo.jpeg_color_space) {
+    case JCS_CMYK:
+    case JCS_YCCK:
+        // Adobe's writers store the inks inverted, and say so with their APP14 marker.
+        *pixels = s.cinfo.saw_Adobe_marker ? colour::Pixels::AdobeCmyk : colour::Pixels::Cmyk;
+        break;
+    case JCS_GRAYSCALE: *pixels = colour::Pixels::Gray; break;
+    default: *pixels = colour::Pixels::Rgb; break;
+    }
+}
 
 int orientationOf(const jpeg_decompress_struct &cinfo)
 {
@@ -254,19 +355,8 @@ struct Decode {
 };
 static_assert(std::is_trivially_destructible_v<QSize>, "QSize is kept in runDecode's frames");
 
-inline quint32 cmykToRgb(const uchar *p, bool inverted)
-{
-    quint32 c = p[0], m = p[1], y = p[2], k = p[3];
-    if (!inverted) {
-        c = 255 - c;
-        m = 255 - m;
-        y = 255 - y;
-        k = 255 - k;
-    }
-    // Stored inverted (as Adobe writes it): ink-free is 255, so the channel is value * k.
-    const quint32 r = (c * k + 127) / 255, g = (m * k + 127) / 255, b = (y * k + 127) / 255;
-    return 0xff000000u | (r << 16) | (g << 8) | b;
-}
+// Ink bytes in a format whose scaling averages all four bytes and leaves them as they are.
+constexpr QImage::Format kInkFormat = QImage::Format_ARGB32_Premultiplied;
 
 // --- Called between setjmp and longjmp: no local may own anything (see Decode). ---
 
@@ -330,18 +420,18 @@ void consumeDcScans(jpeg_decompress_struct &cinfo)
     }
 }
 
-// Reads the scan lines into d.out (direct) or through d.reducer.
+// Reads the scan lines into d.out (direct) or through d.reducer. CMYK rows are kept as
+// libjpeg gives them, C, M, Y, K bytes, in kInkFormat (all four are averaged).
 void readRows(Decode &d, QSize target, bool direct, bool cmyk)
 {
     jpeg_decompress_struct &cinfo = d.session.cinfo;
     const int width = int(cinfo.output_width);
-    const bool inverted = cinfo.saw_Adobe_marker;
     if (direct) {
-        d.out = QImage(width, int(cinfo.output_height), QImage::Format_RGB32);
+        d.out = QImage(width, int(cinfo.output_height), cmyk ? kInkFormat : QImage::Format_RGB32);
         if (d.out.isNull())
             ERREXIT(&cinfo, JERR_OUT_OF_MEMORY);
     } else {
-        d.reducer.emplace(QSize(width, int(cinfo.output_height)), target, false);
+        d.reducer.emplace(QSize(width, int(cinfo.output_height)), target, cmyk);
         if (!d.reducer->valid())
             ERREXIT(&cinfo, JERR_OUT_OF_MEMORY);
     }
@@ -349,26 +439,20 @@ void readRows(Decode &d, QSize target, bool direct, bool cmyk)
     while (cinfo.output_scanline < cinfo.output_height) {
         const int y = int(cinfo.output_scanline);
         quint32 *dest = direct ? reinterpret_cast<quint32 *>(d.out.scanLine(y)) : d.row.data();
-        JSAMPROW rows[1] = {reinterpret_cast<JSAMPROW>(cmyk ? d.row.data() : dest)};
+        JSAMPROW rows[1] = {reinterpret_cast<JSAMPROW>(dest)};
         if (jpeg_read_scanlines(&cinfo, rows, 1) != 1)
             break;
-        if (cmyk) {
-            const uchar *src = reinterpret_cast<const uchar *>(d.row.data());
-            for (int x = 0; x < width; ++x)
-                dest[x] = cmykToRgb(src + 4 * x, inverted);
-        }
         if (!direct)
             d.reducer->addRow(y, dest);
     }
 }
 
-// All libjpeg calls of a decode; returns false on a libjpeg error (d.session.message() says which).
+// All libjpeg calls of a decode after the header (readHeader); returns false on a libjpeg error (d.session.message() says which).
 bool runDecode(Decode &d)
 {
     jpeg_decompress_struct &cinfo = d.session.cinfo;
     if (setjmp(d.session.err.jump))
         return false;
-    jpeg_read_header(&cinfo, TRUE);
     const QSize target = chooseScale(d);
     if (takeKept(d))
         return true;
@@ -407,9 +491,9 @@ bool runDecode(Decode &d)
 
 // The decode at libjpeg's scale, box-reduced to no less than `target` (stored
 // orientation) where whole bins fit; the final smooth pass follows.
-QImage reduced(const QImage &decoded, QSize target)
+QImage reduced(const QImage &decoded, QSize target, bool inks)
 {
-    BoxReducer box(decoded.size(), target, false);
+    BoxReducer box(decoded.size(), target, inks);
     if (!box.reduces())
         return decoded;
     if (!box.valid())
@@ -493,16 +577,23 @@ bool readJpegHeader(int fd, const FileStamp &stamp, JpegHeader *out, QString *er
     return true;
 }
 
-QImage decodeJpeg(int fd, const FileStamp &stamp, bool settled, QSize target, QString *error)
+Decoded decodeJpeg(int fd, const FileStamp &stamp, bool settled, QSize target, QString *error)
 {
     auto d = std::make_unique<Decode>();
     d->session.attach(fd, stamp);
+    d->session.keepProfile();
     d->settled = settled;
     d->target = target;
-    if (!runDecode(*d)) {
+    Decoded result;
+    // The colours are read between libjpeg's calls, never in a frame a failure jumps over.
+    const bool header = readHeader(d->session);
+    if (header)
+        readColours(d->session, &result.source, &result.pixels);
+    if (!header || !runDecode(*d)) {
         setError(error, d->session.message());
         return {};
     }
+    const bool inks = result.pixels == colour::Pixels::Cmyk || result.pixels == colour::Pixels::AdobeCmyk;
     // Kept only when the file is still the version its key names.
     if (d->keep && stamp.isCurrent(fd))
         DecodeCache::shared().keep(d->key, d->out);
@@ -510,13 +601,14 @@ QImage decodeJpeg(int fd, const FileStamp &stamp, bool settled, QSize target, QS
     const int orientation = d->orientation;
     d.reset();  // free libjpeg's memory before the final copies
     if (!target.isEmpty() && !img.isNull())
-        img = reduced(img, orientation >= 5 ? target.transposed() : target);
+        img = reduced(img, orientation >= 5 ? target.transposed() : target, inks);
     if (img.isNull()) {
         setError(error, QStringLiteral("not enough memory for the picture"));
         return {};
     }
     img = oriented(std::move(img), orientation);
-    return target.isEmpty() ? img : scaledTo(img, target);
+    result.image = target.isEmpty() ? img : scaledTo(img, target);
+    return result;
 }
 
 }  // namespace pel::picture::detail

@@ -6,6 +6,7 @@
 #include "picture/scale.h"
 #include "picture/wmf.h"
 
+#include <QColorSpace>
 #include <QFile>
 #include <QImageReader>
 #include <QPaintDevice>
@@ -177,7 +178,7 @@ public:
     QSize pixelSize() const override { return size_; }
     QSizeF sizeTwips() const override { return QSizeF(size_) * twipsPerPixel_; }
 
-    QImage render(QSize target, QString *error, picture::colour::Target) const override
+    QImage render(QSize target, QString *error, picture::colour::Target to) const override
     {
         if (target.isEmpty())
             target = size_;
@@ -187,14 +188,24 @@ public:
         const UniqueFd fd = reopen(&settled, error);
         if (!fd.valid())
             return {};
-        QImage img = decode(fd.get(), settled, target, error);
-        if (!img.isNull() && !opened_.isCurrent(fd.get())) {
+        Decoded decoded = decode(fd.get(), settled, target, error);
+        QImage &img = decoded.image;
+        if (img.isNull())
+            return {};
+        if (!opened_.isCurrent(fd.get())) {
             setError(error, QStringLiteral("file changed while it was read"));
             return {};
         }
-        if (!img.isNull() && img.size() != target)
+        if (img.size() != target)
             img = scaledTo(img, target);
-        return img;
+        // The colours are converted at the size shown, never on a larger decode. A
+        // profile that cannot be used makes the picture sRGB (CMYK: the press's).
+        using namespace picture::colour;
+        if (!apply(img, decoded.source, decoded.pixels, to) && (decoded.pixels == Pixels::Rgb || decoded.pixels == Pixels::Gray))
+            apply(img, SourceProfile(), Pixels::Rgb, to);
+        if (img.colorSpace().isValid())
+            img.setColorSpace(QColorSpace());  // what Qt's reader found no longer describes the pixels
+        return std::move(decoded.image);
     }
 
     bool paint(QPainter &painter, const QRectF &target, QString *error) const override
@@ -212,8 +223,9 @@ public:
 
 protected:
     // Decodes the file `fd` (the version opened) at `target`, or its natural size when
-    // the format cannot reduce; `settled` as FileStamp::settledAt says.
-    virtual QImage decode(int fd, bool settled, QSize target, QString *error) const = 0;
+    // the format cannot reduce, with the colours the file declares; `settled` as
+    // FileStamp::settledAt says.
+    virtual Decoded decode(int fd, bool settled, QSize target, QString *error) const = 0;
 
     FileStamp opened_;
     PictureFormat format_;
@@ -242,7 +254,7 @@ public:
     using BitmapPicture::BitmapPicture;
 
 protected:
-    QImage decode(int fd, bool, QSize target, QString *error) const override
+    Decoded decode(int fd, bool, QSize target, QString *error) const override
     {
         // The headers and the palette; the pixels are read in bands as they are decoded.
         std::vector<uchar> head(std::size_t(std::min<qint64>(opened_.size, kHeadBytes)));
@@ -258,7 +270,23 @@ protected:
             setError(error, QStringLiteral("file changed since it was opened"));
             return {};
         }
-        return decodeBmpFile(fd, opened_.size, layout, target, error);
+        Decoded decoded;
+        decoded.image = decodeBmpFile(fd, opened_.size, layout, target, error);
+        if (!decoded.image.isNull())
+            decoded.source = dibSource(head.data() + 14, head.size() - 14, [&](quint32 offset, quint32 length) {
+                return readProfile(fd, 14 + qint64(offset), length);
+            });
+        return decoded;
+    }
+
+private:
+    // A V5 header's embedded profile (at most kMaxProfileBytes), where the file holds it.
+    QByteArray readProfile(int fd, qint64 at, quint32 length) const
+    {
+        if (at + qint64(length) > opened_.size)
+            return {};
+        QByteArray icc(qsizetype(length), Qt::Uninitialized);
+        return readAt(fd, icc.data(), std::size_t(length), at) == qint64(length) ? icc : QByteArray();
     }
 };
 
@@ -267,7 +295,7 @@ public:
     using BitmapPicture::BitmapPicture;
 
 protected:
-    QImage decode(int fd, bool settled, QSize target, QString *error) const override
+    Decoded decode(int fd, bool settled, QSize target, QString *error) const override
     {
         return decodeJpeg(fd, opened_, settled, target, error);
     }
@@ -278,7 +306,7 @@ public:
     using BitmapPicture::BitmapPicture;
 
 protected:
-    QImage decode(int fd, bool, QSize target, QString *error) const override
+    Decoded decode(int fd, bool, QSize target, QString *error) const override
     {
         QByteArray bytes;
         if (!readWhole(fd, opened_, kMaxWholeFile, &bytes, error))
@@ -304,7 +332,7 @@ public:
         : BitmapPicture(std::move(opened), format, size, twipsPerPixel), qtFormat_(std::move(qtFormat)) {}
 
 protected:
-    QImage decode(int fd, bool, QSize target, QString *error) const override
+    Decoded decode(int fd, bool, QSize target, QString *error) const override
     {
         QFile file;
         if (!openQFile(file, fd, error) || (format_ == PictureFormat::Png && !pngChunksFit(file, error)))
@@ -313,12 +341,18 @@ protected:
         // Readers that can reduce while they read (PNG does) then never hold the natural size.
         if (target.width() < size_.width() && target.height() < size_.height())
             reader.setScaledSize(target);
-        QImage img = reader.read();
-        if (img.isNull()) {
+        Decoded decoded;
+        decoded.image = reader.read();
+        if (decoded.image.isNull()) {
             setError(error, reader.errorString());
             return {};
         }
-        return scaledTo(img, target);
+        // Qt's readers leave the pixels as stored and name their colour space.
+        const QColorSpace space = decoded.image.colorSpace();
+        if (space.isValid() && space != QColorSpace(QColorSpace::SRgb))
+            decoded.source = picture::colour::SourceProfile::fromIcc(space.iccProfile());
+        decoded.image = scaledTo(decoded.image, target);
+        return decoded;
     }
 
 private:
@@ -339,7 +373,7 @@ public:
         auto pixels = [this](double twips) { return std::max(1, int(std::nearbyint(twips / twipsPerPixel_))); };
         return QSize(pixels(tw.width()), pixels(tw.height()));
     }
-    QImage render(QSize target, QString *error, picture::colour::Target) const override
+    QImage render(QSize target, QString *error, picture::colour::Target to) const override
     {
         if (target.isEmpty())
             target = pixelSize();
@@ -348,6 +382,8 @@ public:
         QImage img = doc_.render(target);
         if (img.isNull())
             setError(error, QStringLiteral("metafile cannot be rendered"));
+        // A metafile's colours are sRGB: converted only for a display that is not.
+        picture::colour::apply(img, picture::colour::SourceProfile(), picture::colour::Pixels::Rgb, to);
         return img;
     }
     bool paint(QPainter &painter, const QRectF &target, QString *) const override

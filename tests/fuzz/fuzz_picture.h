@@ -1,8 +1,11 @@
 #pragma once
 // One fuzz input through every entry point of the picture loader, as the program
 // meets a file: written to a file (in memory) and opened by path, its natural size
-// read, then decoded reduced and at its natural size. Each harness keeps its inputs
+// read, then decoded reduced and at its natural size, its colours converted from what
+// the file declares (an embedded profile, a BMP's end points, PNG chunks) to a display
+// that is not sRGB and to sRGB. Each harness keeps its inputs
 // in one format by putting that format's signature in front when it is missing.
+#include "picture/colour.h"
 #include "picture/picture.h"
 
 #include <QFile>
@@ -31,6 +34,10 @@ inline void initialise()
     static char *argv[] = {name, nullptr};
     static auto *app = new QGuiApplication(argc, argv);  // fonts for metafile text
     (void)app;
+    // A wide-gamut display, so that every picture's colours are converted.
+    using namespace picture::colour;
+    if (!setDisplayProfile(builtinIcc(Builtin::DisplayP3)) || displayIsSrgb())
+        abort();
 }
 
 // A regular file in memory that the loader opens by its /proc path.
@@ -64,12 +71,12 @@ inline void exercise(QByteArray bytes, std::initializer_list<QByteArrayView> sig
         abort();  // a picture that opens has a size
     // The preview box, and a sliver that stretches one way and shrinks the other.
     for (const QSize target : {QSize(267, 200), QSize(1, 150)}) {
-        const QImage reduced = picture->render(target, &error);
+        const QImage reduced = picture->render(target, &error, picture::colour::Target::Display);
         if (!reduced.isNull() && reduced.size() != target)
             abort();  // the size asked for, or nothing
     }
     if (qint64(natural.width()) * natural.height() * 4 <= kMaxNaturalBytes) {
-        const QImage full = picture->render(QSize(), &error);
+        const QImage full = picture->render(QSize(), &error, picture::colour::Target::Srgb);
         if (!full.isNull() && full.size() != natural)
             abort();
     }

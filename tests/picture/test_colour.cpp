@@ -1,17 +1,22 @@
 // The loader's colour conversions against Little CMS's own, made here in the test: a
 // test pattern put into another space by lcms must come back as lcms converts it,
 // within 1 % RMS, whatever declared the space (an embedded profile, a built-in space,
-// a BMP header, PNG chunks).
+// a BMP header, PNG chunks); and pictures the loader renders from files that declare
+// their colours, at their natural size and reduced, for the display and for sRGB.
 #include "picture/colour.h"
-#include "picture/colour_reference.h"
+#include "picture/colour_files.h"
 #include "picture/colour_sources.h"
+#include "picture/decode_cache.h"
+#include "picture/picture.h"
 
 #include <QBuffer>
 #include <QColorSpace>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -35,18 +40,29 @@ struct Restore {
     }
 };
 
-// A V4 BMP header with Adobe RGB's colourants (FXPT2DOT30) and gamma 2.2 (16.16).
-SourceProfile calibratedBmp(const QByteArray &adobe)
+// Adobe RGB's colourants as a BMP's calibrated header holds them (FXPT2DOT30), and its
+// gamma 2.2 (16.16).
+struct BmpEndpoints {
+    qint32 xyz[9] = {};
+    static constexpr quint32 kGamma = 0x00023333;
+};
+BmpEndpoints adobeEndpoints(const QByteArray &adobe)
 {
     const LcmsProfile p = lcmsProfile(adobe);
-    qint32 endpoints[9] = {};
+    BmpEndpoints e;
     int i = 0;
     for (cmsTagSignature tag : {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag}) {
         const auto *xyz = static_cast<const cmsCIEXYZ *>(cmsReadTag(p.get(), tag));
         for (double v : {xyz->X, xyz->Y, xyz->Z})
-            endpoints[i++] = qint32(std::lround(v * (1 << 30)));
+            e.xyz[i++] = qint32(std::lround(v * (1 << 30)));
     }
-    const QByteArray h = bmpHeader(108, 0, endpoints, 0x00023333);
+    return e;
+}
+
+// A V4 BMP header with Adobe RGB's end points.
+SourceProfile calibratedBmp(const QByteArray &adobe)
+{
+    const QByteArray h = bmpHeader(108, 0, adobeEndpoints(adobe).xyz, BmpEndpoints::kGamma);
     return bmpColourSpace(reinterpret_cast<const uchar *>(h.constData()), std::size_t(h.size())).profile;
 }
 
@@ -71,6 +87,40 @@ cmsUInt32Number lcmsFormat(Pixels pixels)
     case Pixels::AdobeCmyk: return TYPE_CMYK_8_REV;
     }
     return TYPE_BGRA_8;
+}
+
+// The loader's test pattern as a file stores it, made by lcms in the profile `space`
+// ("" for sRGB): RGB32, or inks when `pixels` says so. Null when the profile is missing.
+const QSize kStored(384, 256), kReduced(45, 30);
+QImage storedIn(const QString &space, Pixels pixels)
+{
+    const QByteArray icc = space.isEmpty() ? QByteArray() : profileNamed(space);
+    if (!space.isEmpty() && icc.isEmpty())
+        return {};
+    return lcmsConvert(referencePicture(kStored.width(), kStored.height()), lcmsProfile({}), TYPE_BGRA_8, lcmsProfile(icc),
+                       lcmsFormat(pixels));
+}
+
+// `stored` smoothly scaled to `size`; ink bytes are scaled as four channels alike.
+QImage storedAt(QImage stored, QSize size, Pixels pixels)
+{
+    const bool inks = pixels == Pixels::Cmyk || pixels == Pixels::AdobeCmyk;
+    if (inks)
+        stored.reinterpretAsFormat(QImage::Format_ARGB32_Premultiplied);
+    QImage scaled = stored.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (inks)
+        scaled.reinterpretAsFormat(QImage::Format_RGB32);
+    return scaled;
+}
+
+std::shared_ptr<const pel::PictureFile> openBytes(const QTemporaryDir &dir, const QByteArray &bytes, QString *error)
+{
+    static int count = 0;
+    QFile f(dir.filePath(QStringLiteral("picture%1").arg(++count)));
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        return nullptr;
+    f.close();
+    return pel::PictureFile::open(QFile::encodeName(f.fileName()), 15.0, error);
 }
 
 }  // namespace
@@ -227,6 +277,112 @@ private slots:
                          && std::abs(qBlue(got) - qBlue(want)) <= 1 && qAlpha(got) == 255,
                      qPrintable(QString::number(got, 16)));
         }
+    }
+
+    // A file's colours as the loader renders it, against lcms converting what the file
+    // stores (scaled first, as the loader converts at the size shown), for a display in
+    // Display P3 and for sRGB. `shownFrom` is the space lcms converts from ("" sRGB).
+    void loaderConvertsAsLcms_data()
+    {
+        QTest::addColumn<QByteArray>("file");  // empty: a profile it needs is not installed
+        QTest::addColumn<QImage>("stored");
+        QTest::addColumn<int>("pixels");
+        QTest::addColumn<QString>("shownFrom");
+        const QString proPhoto = QStringLiteral("colord/ProPhotoRGB.icc"), freeAdobe = QStringLiteral("compatibleWithAdobeRGB1998.icc");
+        const QByteArray adobe = profileNamed(kAdobe), press = profileNamed(kPress);
+        auto row = [](const char *name, const QImage &stored, Pixels pixels, const QString &shownFrom, const QByteArray &file) {
+            const bool made = !stored.isNull() && (shownFrom.isEmpty() || !profileNamed(shownFrom).isEmpty());
+            QTest::newRow(name) << (made ? file : QByteArray()) << stored << int(pixels) << shownFrom;
+        };
+        auto jpeg = [](const QImage &stored, const QList<Segment> &segments, bool inks = false) {
+            return stored.isNull() ? QByteArray() : jpegFile(stored, inks, segments);
+        };
+        const QImage inAdobe = storedIn(kAdobe, Pixels::Rgb), inProPhoto = storedIn(proPhoto, Pixels::Rgb), inP3 = storedIn("p3", Pixels::Rgb);
+        const QImage inPress = storedIn(kPress, Pixels::AdobeCmyk), inFreeAdobe = storedIn(freeAdobe, Pixels::Rgb);
+        row("JPEG, Adobe RGB (v4) in two APP2 chunks, second first", inAdobe, Pixels::Rgb, kAdobe,
+            jpeg(inAdobe, iccSegments(adobe, 2, {2, 1})));
+        row("JPEG, Adobe RGB compatible (v2)", inFreeAdobe, Pixels::Rgb, freeAdobe,
+            jpeg(inFreeAdobe, iccSegments(profileNamed(freeAdobe), 1, {1})));
+        row("JPEG, ProPhoto", inProPhoto, Pixels::Rgb, proPhoto, jpeg(inProPhoto, iccSegments(profileNamed(proPhoto), 1, {1})));
+        row("JPEG, Display P3 (v4, made by lcms) in three chunks", inP3, Pixels::Rgb, "p3",
+            jpeg(inP3, iccSegments(profileNamed("p3"), 3, {3, 1, 2})));
+        row("JPEG, EXIF's uncalibrated R03 without a profile", inAdobe, Pixels::Rgb, kAdobe, jpeg(inAdobe, {exifAdobeRgb()}));
+        row("JPEG, Adobe CMYK with the press profile", inPress, Pixels::AdobeCmyk, kPress, jpeg(inPress, iccSegments(press), true));
+        row("JPEG, Adobe CMYK without a profile", inPress, Pixels::AdobeCmyk, kPress, jpeg(inPress, {}, true));
+        row("JPEG, a profile that is not one", inAdobe, Pixels::Rgb, "", jpeg(inAdobe, iccSegments(QByteArray(3000, 'x'), 2, {1, 2})));
+        row("JPEG, a chunk of the profile missing", inAdobe, Pixels::Rgb, "", jpeg(inAdobe, iccSegments(adobe, 2, {2})));
+        const BmpEndpoints ends = adobe.isEmpty() ? BmpEndpoints() : adobeEndpoints(adobe);
+        row("BMP V4, calibrated with Adobe RGB's end points", inAdobe, Pixels::Rgb, kAdobe,
+            bmpFile(inAdobe, 108, 0, ends.xyz, BmpEndpoints::kGamma));
+        row("BMP V5, ProPhoto embedded", inProPhoto, Pixels::Rgb, proPhoto, bmpFile(inProPhoto, 124, 0x4D424544, nullptr, 0, profileNamed(proPhoto)));
+        row("BMP V5, a profile cut short", inProPhoto, Pixels::Rgb, "", bmpFile(inProPhoto, 124, 0x4D424544, nullptr, 0, profileNamed(proPhoto).left(300)));
+        row("BMP V5, a linked profile (never opened)", inAdobe, Pixels::Rgb, "", bmpFile(inAdobe, 124, 0x4C494E4B, nullptr, 0, "/etc/passwd"));
+        row("ICO, a PNG entry with iCCP", inAdobe, Pixels::Rgb, kAdobe, icoWithPng(pngFile(inAdobe, adobe), kStored));
+        row("PNG through Qt's reader, iCCP", inProPhoto, Pixels::Rgb, proPhoto, pngFile(inProPhoto, profileNamed(proPhoto)));
+    }
+    void loaderConvertsAsLcms()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QImage, stored);
+        QFETCH(int, pixels);
+        QFETCH(QString, shownFrom);
+        if (file.isEmpty())
+            QSKIP("a profile the file needs is not installed");
+        const Restore restore;
+        const QByteArray p3 = profileNamed("p3");
+        QVERIFY(setDisplayProfile(p3));
+        QTemporaryDir dir;
+        QString error;
+        const auto picture = openBytes(dir, file, &error);
+        QVERIFY2(picture, qPrintable(error));
+        const LcmsProfile from = lcmsProfile(shownFrom.isEmpty() ? QByteArray() : profileNamed(shownFrom)), display = lcmsProfile(p3), srgb = lcmsProfile({});
+        for (const QSize size : {kStored, kReduced})
+            for (const Target to : {Target::Display, Target::Srgb}) {
+                const QImage shown = picture->render(size == kStored ? QSize() : size, &error, to);
+                const QImage at = storedAt(stored, size, Pixels(pixels));
+                const QImage expected = lcmsConvert(at, from, lcmsFormat(Pixels(pixels)), to == Target::Display ? display : srgb);
+                const double rms = rmsPercent(shown, expected);
+                const QString where = QStringLiteral("%1x%2, %3: %4 %").arg(size.width()).arg(size.height())
+                                          .arg(to == Target::Display ? "display" : "sRGB").arg(rms);
+                QVERIFY2(rms <= kTolerance, qPrintable(where + " " + error));
+                QCOMPARE(shown.format(), QImage::Format_RGB32);
+                if (!shownFrom.isEmpty() && Pixels(pixels) == Pixels::Rgb && to == Target::Srgb)
+                    QVERIFY2(rmsPercent(shown, at) > kTolerance, qPrintable(where));  // the space differs from sRGB
+            }
+    }
+
+    // The decode cache keeps a JPEG's decode before its colours are converted: a kept
+    // one gives the very pixels a fresh decode gives, for either target.
+    void decodeCacheHitMatchesMiss()
+    {
+        const QByteArray adobe = profileNamed(kAdobe), press = profileNamed(kPress);
+        if (adobe.isEmpty() || press.isEmpty())
+            QSKIP("colord-data or libgs-common is not installed");
+        const Restore restore;
+        QVERIFY(setDisplayProfile(profileNamed("p3")));
+        QTemporaryDir dir;
+        const QByteArray files[] = {jpegFile(storedIn(kAdobe, Pixels::Rgb), false, iccSegments(adobe, 2, {1, 2})),
+                                    jpegFile(storedIn(kPress, Pixels::AdobeCmyk), true, iccSegments(press))};
+        std::shared_ptr<const pel::PictureFile> pictures[2];
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(pictures[i] = openBytes(dir, files[i], nullptr));
+        // A decode is kept only for a file whose last change is a few seconds old.
+        std::this_thread::sleep_for(std::chrono::nanoseconds(pel::FileStamp::kSettleNs + 200'000'000));
+        auto &cache = pel::picture::DecodeCache::shared();
+        for (const auto &picture : pictures) {
+            QImage fresh[2], kept[2];
+            for (const Target to : {Target::Display, Target::Srgb}) {
+                cache.clear();
+                fresh[int(to)] = picture->render(kReduced, nullptr, to);
+                QVERIFY(cache.bytes() > 0);
+                kept[int(to)] = picture->render(kReduced, nullptr, to);
+                QCOMPARE(kept[int(to)], fresh[int(to)]);
+            }
+            // The decode kept for one target serves the other as a fresh decode does.
+            QCOMPARE(picture->render(kReduced, nullptr, Target::Display), fresh[int(Target::Display)]);
+            QVERIFY(rmsPercent(fresh[0], fresh[1]) > kTolerance);
+        }
+        cache.clear();
     }
 
     // Bands run through the runner give exactly what one thread gives; a preview is not split.

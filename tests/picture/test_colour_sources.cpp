@@ -137,6 +137,21 @@ private slots:
         QTest::newRow("V4 Windows colour space") << bmpHeader(108, 0x57696E20, plausible, gamma22) << int(Kind::Srgb) << 0u << 0u;
         QTest::newRow("V4 calibrated") << bmpHeader(108, 0, plausible, gamma22) << int(Kind::Endpoints) << 0u << 0u;
         QTest::newRow("V5 calibrated") << bmpHeader(124, 0, plausible, gamma22) << int(Kind::Endpoints) << 0u << 0u;
+        // Chromaticities (x, y, 1 - x - y) and the encoding exponent, as ImageMagick writes them.
+        auto chromaticities = [](std::initializer_list<double> xy) {
+            QList<qint32> v;
+            for (auto p = xy.begin(); p != xy.end(); p += 2)
+                v << qint32(std::lround(p[0] * (1 << 30))) << qint32(std::lround(p[1] * (1 << 30)))
+                  << qint32(std::lround((1 - p[0] - p[1]) * (1 << 30)));
+            return v;
+        };
+        const QList<qint32> srgbXy = chromaticities({0.64, 0.33, 0.30, 0.60, 0.15, 0.06});
+        const QList<qint32> adobeXy = chromaticities({0.64, 0.33, 0.21, 0.71, 0.15, 0.06});
+        QTest::newRow("chromaticities of sRGB, 1/2.2") << bmpHeader(108, 0, srgbXy.constData(), 0x0000745D) << int(Kind::Srgb) << 0u << 0u;
+        QTest::newRow("chromaticities of Adobe RGB, 1/2.2") << bmpHeader(108, 0, adobeXy.constData(), 0x0000745D)
+                                                          << int(Kind::Chromaticities) << 0u << 0u;
+        QTest::newRow("chromaticities of sRGB, gamma 1.8") << bmpHeader(108, 0, srgbXy.constData(), 0x0001CCCD)
+                                                         << int(Kind::Chromaticities) << 0u << 0u;
         QTest::newRow("calibrated, all zero") << bmpHeader(108, 0, zero, 0) << int(Kind::Srgb) << 0u << 0u;
         QTest::newRow("calibrated, gamma zero") << bmpHeader(108, 0, plausible, 0) << int(Kind::Srgb) << 0u << 0u;
         QTest::newRow("V5 linked profile") << bmpHeader(124, 0x4C494E4B, nullptr, 0, 124, 20) << int(Kind::Srgb) << 0u << 0u;

@@ -1,8 +1,10 @@
 // The picture loader against independent decodes: the bmpsuite reference renderings,
 // Qt's own readers where they work, and our full decode for the reduced paths.
+#include "picture/colour.h"
 #include "picture/picture.h"
 #include "support/testsupport.h"
 
+#include <QColorSpace>
 #include <QFile>
 #include <QDirIterator>
 #include <QImageReader>
@@ -166,11 +168,17 @@ private slots:
     }
 
     // Baseline, progressive, grey, CMYK/YCCK, restart markers and EXIF orientation,
-    // against Qt's decode with its own orientation handling.
+    // against Qt's decode with its own orientation handling. Colours: Qt converts an
+    // embedded RGB profile with its own engine, and takes CMYK without a profile as
+    // plain inks, as the loader does without a press profile; a file with a profile Qt
+    // cannot read (CMYK, grey) is compared for its size only.
     void jpegMatchesQt()
     {
+        namespace colour = pel::picture::colour;
+        colour::setStandardCmykPaths({QStringLiteral("/nonexistent/press.icc")});
+        const auto restore = qScopeGuard([] { colour::setStandardCmykPaths(colour::defaultStandardCmykPaths()); });
         QStringList failures;
-        int compared = 0;
+        int compared = 0, profiles = 0;
         for (const QString &path : filesUnder(corpus + QStringLiteral("/jpeg/good"), {QStringLiteral("*.jp*g")})) {
             // jpg-size-6x6.jpg is really a PNG: it must load all the same.
             auto pic = PictureFile::open(QFile::encodeName(path), 15.0);
@@ -178,16 +186,26 @@ private slots:
                 failures << path + QStringLiteral(": refused or not taken for what it is");
                 continue;
             }
-            const QImage ours = pic->render();
-            const QImage qt = qtRead(path);
+            const QImage ours = pic->render(QSize(), nullptr, colour::Target::Srgb);
+            QImage qt = qtRead(path);
             if (qt.isNull())
                 continue;
+            QFile file(path);
+            const bool embedded = file.open(QIODevice::ReadOnly) && file.readAll().contains(QByteArray("ICC_PROFILE\0", 12));
+            if (qt.colorSpace().isValid()) {
+                qt.convertToColorSpace(QColorSpace::SRgb);
+                profiles += embedded;
+            } else if (embedded) {
+                if (ours.size() != qt.size())
+                    failures << path + QStringLiteral(": not the size Qt reads");
+                continue;
+            }
             const Diff d = compare(ours, qt);
             if (!d.sameSize || d.mean > 1.0 || pic->pixelSize() != qt.size())
                 failures << describe(path, d);
             ++compared;
         }
-        QVERIFY(compared > 40);
+        QVERIFY(compared > 40 && profiles > 0);
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QLatin1Char('\n'))));
     }
 

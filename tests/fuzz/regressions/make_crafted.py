@@ -254,3 +254,65 @@ w('colour/bmp-v5-embedded-profile-past-the-end.bin',
 w('colour/png-iccp-inflates-to-64-mb.bin', b'\3' + b'\x89PNG\r\n\x1a\n'
   + png_chunk(b'IHDR', struct.pack('>IIBBBBB', 1, 1, 8, 2, 0, 0, 0))
   + png_chunk(b'iCCP', b'bomb\0\0' + zlib.compress(bytes(64 << 20), 9)))
+
+# ---- Profiles inside pictures: each format's way of carrying one, with a hostile profile.
+def hostile_profiles():
+    return {
+        'tag-offset-wraps': matrix_profile(b'curv' + bytes(8))[:140] + struct.pack('>I', 0xFFFFFFF0)
+                            + matrix_profile(b'curv' + bytes(8))[144:],
+        'curve-claims-2-billion-points': matrix_profile(b'curv' + bytes(4) + struct.pack('>I', 0x7FFFFFFF)),
+        'cmyk-grid-60-a-side': icc(b'prtr', b'CMYK', b'Lab ', [(b'wtpt', xyz(0.9642, 1.0, 0.8249)),
+                                                               (b'A2B0', lut16(4, 3, 60, 800))]),
+    }
+
+def app2_chunks(profile, count, order):
+    size = -(-len(profile) // count)
+    pieces = [profile[i * size:(i + 1) * size] for i in range(count)]
+    return b''.join(seg(0xE2, b'ICC_PROFILE\0' + bytes([n + 1, count]) + pieces[n]) for n in order)
+
+def tiny_baseline(components, before_frame=b''):
+    """A 16 x 16 baseline picture whose every block is flat: a DC code and an end of block."""
+    frame = struct.pack('>BHHB', 8, 16, 16, components) + b''.join(bytes([c + 1, 0x11, 0]) for c in range(components))
+    dc = bytes([0x00]) + bytes([1] + [0] * 15) + bytes([0])
+    ac = bytes([0x10]) + bytes([1] + [0] * 15) + bytes([0])
+    scan = bytes([components]) + b''.join(bytes([c + 1, 0]) for c in range(components)) + bytes([0, 63, 0])
+    return (SOI + before_frame + dqt() + seg(0xC0, frame) + seg(0xC4, dc + ac) + seg(0xDA, scan)
+            + bytes(components + 1) + EOI)
+
+ADOBE_CMYK = seg(0xEE, b'Adobe' + struct.pack('>HHHB', 100, 0, 0, 0))
+
+def bmp_v5_profile(profile, offset=None):
+    """A 2 x 2 32-bit BMP whose V5 header embeds `profile` after the pixels (or says it is at `offset`)."""
+    pixels = bytes(16)
+    at = 124 + len(pixels) if offset is None else offset
+    dib = (struct.pack('<IiiHHIIiiII', 124, 2, 2, 1, 32, 0, len(pixels), 0, 0, 0, 0) + bytes(16)
+           + b'DEBM' + bytes(48) + struct.pack('<IIII', 4, at, len(profile), 0))
+    data = dib + pixels + profile
+    return b'BM' + struct.pack('<IHHI', 14 + len(data), 0, 0, 14 + len(dib)) + data
+
+def png_with_iccp(profile):
+    return (b'\x89PNG\r\n\x1a\n' + png_chunk(b'IHDR', struct.pack('>IIBBBBB', 1, 1, 8, 2, 0, 0, 0))
+            + png_chunk(b'iCCP', b'icc\0\0' + zlib.compress(profile)) + png_chunk(b'IDAT', zlib.compress(bytes(4)))
+            + png_chunk(b'IEND', b''))
+
+def ico_dib_v5_profile(profile):
+    """A 2 x 2 icon entry, 32 bits with its mask, whose V5 header embeds `profile` behind them."""
+    pixels, mask = bytes(16), bytes(8)
+    dib = (struct.pack('<IiiHHIIiiII', 124, 2, 4, 1, 32, 0, 0, 0, 0, 0, 0) + bytes(16)
+           + b'DEBM' + bytes(48) + struct.pack('<IIII', 4, 124 + len(pixels) + len(mask), len(profile), 0))
+    return ico_entry_last(dib + pixels + mask + profile)
+
+hostile = hostile_profiles()
+w('jpeg/app2-profile-tag-offset-wraps-in-3-chunks-backwards.jpg',
+  tiny_baseline(3, app2_chunks(hostile['tag-offset-wraps'], 3, (2, 1, 0))))
+w('jpeg/app2-profile-curve-claims-2-billion-points.jpg',
+  tiny_baseline(3, app2_chunks(hostile['curve-claims-2-billion-points'], 1, (0,))))
+w('jpeg/adobe-cmyk-profile-grid-60-a-side.jpg',
+  tiny_baseline(4, ADOBE_CMYK + app2_chunks(hostile['cmyk-grid-60-a-side'], 2, (0, 1))))
+w('jpeg/adobe-cmyk-app2-chunk-missing.jpg',
+  tiny_baseline(4, ADOBE_CMYK + app2_chunks(hostile['cmyk-grid-60-a-side'], 3, (0, 2))))
+w('bmp/v5-embedded-profile-curve-claims-2-billion-points.bmp', bmp_v5_profile(hostile['curve-claims-2-billion-points']))
+w('bmp/v5-embedded-profile-offset-past-the-end.bmp', bmp_v5_profile(hostile['tag-offset-wraps'], offset=0x7FFFFFF0))
+w('ico/png-entry-iccp-tag-offset-wraps.ico', ico_entry_last(png_with_iccp(hostile['tag-offset-wraps'])))
+w('ico/dib-v5-embedded-profile-curve-claims-2-billion-points.ico',
+  ico_dib_v5_profile(hostile['curve-claims-2-billion-points']))
