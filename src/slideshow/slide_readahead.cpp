@@ -21,11 +21,17 @@ SlideReadAhead::Slide SlideReadAhead::prepareHere(const QString &path, QSizeF sc
 {
     Slide s;
     s.stamp = FileStamp::ofPath(fsname::encode(path));
+    s.changed = !s.stamp;   // missing a moment: looked at again when its turn comes
     if (!s.stamp)
         return s;
+    // A file replaced while it is read is no bad file: the next look reads it again.
+    const auto failed = [&s, &path] {
+        s.changed = FileStamp::ofPath(fsname::encode(path)) != s.stamp;
+        return s;
+    };
     auto file = openPictureHere(path, twipsPerPixel);
     if (!file)
-        return s;
+        return failed();
     const QSizeF natural(float(file->sizeTwips().width()), float(file->sizeTwips().height()));
     if (!(natural.width() > 0 && natural.height() > 0))
         return s;
@@ -39,7 +45,7 @@ SlideReadAhead::Slide SlideReadAhead::prepareHere(const QString &path, QSizeF sc
         if (!px.isEmpty()) {
             s.image = file->render(px);
             if (s.image.isNull())
-                return s;   // undecodable: no file, so the tick gives the bad-file message
+                return failed();   // undecodable: no file, so the tick gives the bad-file message
         }
     }
     s.file = std::move(file);
@@ -60,15 +66,19 @@ Result<SlideReadAhead::Slide> SlideReadAhead::take(const QString &path, QSizeF s
     const double tpp = twips::perPixel();
     if (m_pending.valid() && path == m_path && screen == m_screen) {
         Result<Slide> ahead = std::exchange(m_pending, {}).take();
-        if (!ahead.ok() || !ahead.value.file)
-            return ahead.ok() ? Result<Slide>::failure(Outcome::failure(Fault::Failed)) : ahead;
-        // Shown only if the file is still the one decoded.
-        auto now = storage::run(path, storage::Limit::Answer,
-                                [path] { return FileStamp::ofPath(fsname::encode(path)); });
-        if (!now.ok())
-            return Result<Slide>::failure(now.outcome);
-        if (now.value && now.value == ahead.value.stamp)
+        if (!ahead.ok())
             return ahead;
+        if (!ahead.value.file && !ahead.value.changed)
+            return Result<Slide>::failure(Outcome::failure(Fault::Failed));
+        if (ahead.value.file) {
+            // Shown only if the file is still the one decoded.
+            auto now = storage::run(path, storage::Limit::Answer,
+                                    [path] { return FileStamp::ofPath(fsname::encode(path)); });
+            if (!now.ok())
+                return Result<Slide>::failure(now.outcome);
+            if (now.value && now.value == ahead.value.stamp)
+                return ahead;
+        }
     }
     m_pending = {};
     auto r = storage::run(path, storage::Limit::Progress, [path, screen, tpp] { return prepareHere(path, screen, tpp); });

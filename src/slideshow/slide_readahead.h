@@ -24,6 +24,7 @@ public:
         QSizeF shown;    // twips, from slideSize()
         QImage image;    // decoded at the shown size; null for metafiles
         std::optional<FileStamp> stamp;   // the file as it was read
+        bool changed = false;   // no file, for the file changed while it was read
     };
 
     // Opens and decodes `path` for showing on a screen of `screen` twips, on the
