@@ -66,18 +66,6 @@ SourceProfile calibratedBmp(const QByteArray &adobe)
     return bmpColourSpace(reinterpret_cast<const uchar *>(h.constData()), std::size_t(h.size())).profile;
 }
 
-// What Qt's PNG writer embeds for a picture in `icc`.
-QByteArray pngFromQt(const QByteArray &icc)
-{
-    QImage img(1, 1, QImage::Format_RGB32);
-    img.setColorSpace(QColorSpace::fromIccProfile(icc));
-    QByteArray file;
-    QBuffer buffer(&file);
-    buffer.open(QIODevice::WriteOnly);
-    img.save(&buffer, "PNG");
-    return file;
-}
-
 cmsUInt32Number lcmsFormat(Pixels pixels)
 {
     switch (pixels) {
@@ -149,7 +137,7 @@ private slots:
         row("built-in Display P3", "p3", Pixels::Rgb, SourceProfile::builtin(Builtin::DisplayP3));
         row("BMP V4 calibrated with Adobe RGB's end points", kAdobe, Pixels::Rgb, adobe.isEmpty() ? SourceProfile() : calibratedBmp(adobe));
         row("PNG cHRM and gAMA of Adobe RGB", kAdobe, Pixels::Rgb, pngSource(png(pngChunk("gAMA", be32(45470)) + adobeChrm())));
-        row("PNG iCCP written by Qt", kAdobe, Pixels::Rgb, pngSource(pngFromQt(adobe)));
+        row("PNG iCCP written by Qt", kAdobe, Pixels::Rgb, pngSource(pngFile(QImage(1, 1, QImage::Format_RGB32), adobe)));
         row("grey through Gray.icc", "Gray.icc", Pixels::Gray, SourceProfile::fromIcc(profileNamed("Gray.icc")));
         row("CMYK embedded, Adobe's inverted", kPress, Pixels::AdobeCmyk, SourceProfile::fromIcc(press));
         row("CMYK embedded, plain", kPress, Pixels::Cmyk, SourceProfile::fromIcc(press));
