@@ -39,8 +39,10 @@ void publish(xcb_connection_t *c, const QByteArray &icc)
         xcb_delete_property(c, root, atom->atom);
     else
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, root, atom->atom, XCB_ATOM_CARDINAL, 8, uint32_t(icc.size()), icc.constData());
-    xcb_flush(c);
     std::free(atom);
+    // A round trip, so the server has made the change before another client asks:
+    // the server does not order requests from different connections.
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
 }
 
 bool waitFor(const std::function<bool()> &done)
