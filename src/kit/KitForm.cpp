@@ -2,6 +2,7 @@
 
 #include "kit/frame_probe.h"
 #include "kit/style.h"
+#include "system/storage.h"
 #include "system/twips.h"
 
 #include <QApplication>
@@ -41,15 +42,29 @@ Qt::WindowFlags flagsFor(Border b)
     return Qt::Window;
 }
 
+}  // namespace
+
+// The kit's one application filter, installed once before any window exists.
+// Qt walks the application's filters by index and puts a new one in front: a filter
+// installed while another runs (a form made, or a wait begun, in a key handler)
+// would make the running one run again for the same event.
+//
 // Some window managers (openbox) give a modal window a minimise box whatever its
 // hints say. Minimised, it would keep every other window of the program blocked
 // while nothing of it shows: a modal window, a form or a message box alike, comes
-// straight back instead.
-class ModalMinimiseGuard : public QObject {
+// straight back instead. A form that previews its keys hears them here.
+class KitEvents : public QObject {
 public:
     using QObject::QObject;
     bool eventFilter(QObject *watched, QEvent *e) override
     {
+        if (e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) {
+            auto *w = qobject_cast<QWidget *>(watched);
+            auto *form = w ? qobject_cast<KitForm *>(w->window()) : nullptr;
+            if (form)
+                form->previewKey(w, static_cast<QKeyEvent *>(e));
+            return false;   // the focused control still gets the key
+        }
         if (e->type() == QEvent::WindowStateChange && watched->isWidgetType()) {
             QPointer<QWidget> w = static_cast<QWidget *>(watched);
             if (isMinimisedModal(w))
@@ -71,8 +86,6 @@ private:
     }
 };
 
-}  // namespace
-
 KitForm::KitForm(Border border, QWidget *parent) : QWidget(parent, flagsFor(border)), m_border(border)
 {
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -80,7 +93,8 @@ KitForm::KitForm(Border border, QWidget *parent) : QWidget(parent, flagsFor(bord
     static bool watching = false;
     if (!watching) {
         watching = true;
-        qApp->installEventFilter(new ModalMinimiseGuard(qApp));
+        qApp->installEventFilter(new KitEvents(qApp));
+        storage::installInputGate();   // in front of the kit's filter: held input is held from it too
         // A framed window that did not move hears of its frame only this way.
         watchFrameExtents([](quintptr id) {
             for (QWidget *w : QApplication::topLevelWidgets()) {
@@ -92,11 +106,7 @@ KitForm::KitForm(Border border, QWidget *parent) : QWidget(parent, flagsFor(bord
     }
 }
 
-KitForm::~KitForm()
-{
-    if (m_keyPreview)
-        qApp->removeEventFilter(this);
-}
+KitForm::~KitForm() = default;
 
 void KitForm::setClient(QWidget *client)
 {
@@ -358,13 +368,7 @@ void KitForm::closeEvent(QCloseEvent *e)
 
 void KitForm::setKeyPreview(bool on)
 {
-    if (on == m_keyPreview)
-        return;
     m_keyPreview = on;
-    if (on)
-        qApp->installEventFilter(this);
-    else
-        qApp->removeEventFilter(this);
 }
 
 bool KitForm::eventFilter(QObject *watched, QEvent *e)
@@ -378,20 +382,21 @@ bool KitForm::eventFilter(QObject *watched, QEvent *e)
             Form_Click();
         return false;
     }
-    if (!m_keyPreview || m_unloaded || (e->type() != QEvent::KeyPress && e->type() != QEvent::KeyRelease))
-        return false;
-    auto *w = qobject_cast<QWidget *>(watched);
-    if (!w || w->window() != this)
-        return false;
+    return false;
+}
+
+void KitForm::previewKey(QWidget *watched, QKeyEvent *ke)
+{
+    if (!m_keyPreview || m_unloaded)
+        return;
     // A key event travels from the focus widget up to its parents; preview it once,
     // at the focus widget (or at the window when the focus is elsewhere).
     QWidget *focus = QApplication::focusWidget();
     if (focus && focus->window() == this ? watched != focus : watched != this)
-        return false;
-    auto *ke = static_cast<QKeyEvent *>(e);
+        return;
     const int code = keyCode(ke->key());
     const int shift = shiftState(ke->modifiers());
-    if (e->type() == QEvent::KeyPress) {
+    if (ke->type() == QEvent::KeyPress) {
         if (m_heldRelease.active && m_heldRelease.code == code && m_heldRelease.time == ke->timestamp()) {
             m_heldRelease.active = false;   // the pair of a held key: no release happened
             m_releaseTimer->stop();
@@ -416,7 +421,6 @@ bool KitForm::eventFilter(QObject *watched, QEvent *e)
             m_releaseTimer->start();
         }
     }
-    return false;   // the focused control still gets the key
 }
 
 void KitForm::settleKeys()

@@ -14,6 +14,7 @@ class QTimer;
 
 class QMenuBar;
 class QEventLoop;
+class QKeyEvent;
 
 namespace pel::kit {
 
@@ -126,6 +127,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *e) override;
 
 private:
+    friend class KitEvents;
+    void previewKey(QWidget *watched, QKeyEvent *e);
     QRect outerPixels() const;
     void applyGeometry(bool runResize);
     int menuHeightPx() const;

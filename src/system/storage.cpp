@@ -48,8 +48,13 @@ qint64 cpuNs(clockid_t clock)
 // the main window (its close box, or the menu item that closes it).
 class InputGate : public QObject {
 public:
+    using QObject::QObject;
+    bool holding = false;
+
     bool eventFilter(QObject *receiver, QEvent *e) override
     {
+        if (!holding)
+            return false;
         auto *w = qobject_cast<QWidget *>(receiver);
         if (!w)
             return false;   // a window's events reach its widgets, and are judged there
@@ -133,7 +138,7 @@ private:
 
 struct Waiting {
     int depth = 0;
-    InputGate *gate = nullptr;
+    QPointer<InputGate> gate;   // the application's, for its life
     bool cursor = false;
     bool closing = false;
     QList<QEventLoop *> loops;
@@ -149,10 +154,12 @@ Waiting &waitingState()
 void enter()
 {
     Waiting &s = waitingState();
-    if (s.depth++ == 0 && qApp) {
-        s.gate = new InputGate;
-        qApp->installEventFilter(s.gate);
+    if (s.depth == 0 && qApp) {
+        if (!s.gate)
+            installInputGate();   // late, if no window was made first
+        s.gate->holding = true;
     }
+    ++s.depth;
 }
 
 void leave()
@@ -164,11 +171,9 @@ void leave()
         QGuiApplication::restoreOverrideCursor();
         s.cursor = false;
     }
-    if (s.gate) {
-        qApp->removeEventFilter(s.gate);
+    if (s.gate && s.gate->holding) {
+        s.gate->holding = false;
         s.gate->release();
-        delete s.gate;
-        s.gate = nullptr;
     }
 }
 
@@ -304,6 +309,17 @@ Outcome wait(const std::shared_ptr<Started> &job, Limit limit)
 }
 
 }  // namespace detail
+
+void installInputGate()
+{
+    Waiting &s = waitingState();
+    if (!qApp || s.depth > 0)
+        return;
+    if (!s.gate)
+        s.gate = new InputGate(qApp);   // for the application's life
+    qApp->removeEventFilter(s.gate);
+    qApp->installEventFilter(s.gate);
+}
 
 void close()
 {

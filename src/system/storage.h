@@ -123,6 +123,11 @@ bool waiting();
 // Back to the start: not closing (tests start the windows many times in one process).
 void reset();
 
+// Puts the filter that holds input back during a wait in front of the application's
+// filters, for good. Called once before any window exists, and never from a handler:
+// Qt runs the filter it was running again when one is put in front meanwhile.
+void installInputGate();
+
 // Marks a top-level window whose close box (and a menu item, by its action) work
 // while a job is waited for: closing the main window must take the windows away
 // at once, whatever is stuck.
