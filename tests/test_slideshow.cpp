@@ -397,6 +397,24 @@ private slots:
         QCOMPARE(form.presses, 1);
     }
 
+    // An Enter pressed while a wait holds input back is a press when it is delivered,
+    // not the repeat of itself.
+    void anEnterPressedDuringAWaitClicksOnceItIsOver()
+    {
+        KeyedForm form;
+        auto *button = new kit::CommandButton(QStringLiteral("b"), &form);
+        int clicks = 0;
+        connect(button, &QPushButton::clicked, [&] { ++clicks; });
+        form.Show();
+        button->setFocus();
+        QTimer::singleShot(5, button, [button] {
+            QCoreApplication::postEvent(button, new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier));
+        });
+        QVERIFY(storage::run(fx.folder(), storage::Limit::Answer, [] { QThread::msleep(60); return 0; }).ok());
+        QCOMPARE(clicks, 0);   // held back
+        QTRY_COMPARE(clicks, 1);
+    }
+
     void holdingDownStepsOnce()
     {
         f->jyun_disp->trigger();

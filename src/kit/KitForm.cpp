@@ -1,5 +1,6 @@
 #include "kit/KitForm.h"
 
+#include "kit/controls.h"
 #include "kit/frame_probe.h"
 #include "kit/style.h"
 #include "system/storage.h"
@@ -94,7 +95,8 @@ KitForm::KitForm(Border border, QWidget *parent) : QWidget(parent, flagsFor(bord
     if (!watching) {
         watching = true;
         qApp->installEventFilter(new KitEvents(qApp));
-        storage::installInputGate();   // in front of the kit's filter: held input is held from it too
+        followEnterKeys();
+        storage::installInputGate();   // in front of the kit's filters: held input is held from them too
         // A framed window that did not move hears of its frame only this way.
         watchFrameExtents([](quintptr id) {
             for (QWidget *w : QApplication::topLevelWidgets()) {

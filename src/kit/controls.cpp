@@ -78,6 +78,8 @@ private:
 };
 }  // namespace
 
+void followEnterKeys() { EnterKeys::instance(); }
+
 CommandButton::CommandButton(const QString &caption, QWidget *parent) : Twips<QPushButton>(caption, parent)
 {
     setAutoDefault(false);

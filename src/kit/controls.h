@@ -50,6 +50,10 @@ protected:
     QRectF m_tw;
 };
 
+// Starts following Enter across the application, as the buttons need; the kit does
+// it before its first window, behind the input gate (see KitForm.cpp).
+void followEnterKeys();
+
 // A push button with a face colour and a got-focus event. Enter clicks the
 // focused button (as Space does); no button is a window-wide default.
 class CommandButton : public Twips<QPushButton> {
