@@ -1,5 +1,6 @@
 // Descriptors that close themselves, file stamps, and reads at an offset.
 #include "picture/file.h"
+#include "support/files.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -12,16 +13,11 @@
 
 using pel::FileStamp;
 using pel::UniqueFd;
+using pel::test::writeFile;
 
 namespace {
 
 bool isOpen(int fd) { return fcntl(fd, F_GETFD) != -1; }
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 std::optional<FileStamp> stampOf(const QString &path)
 {

@@ -6,6 +6,7 @@
 // runaway allocation or a blocking open from taking the test run down with it.
 #include "picture/decoders.h"
 #include "picture/picture.h"
+#include "support/files.h"
 #include "support/testsupport.h"
 
 #include <QFile>
@@ -21,6 +22,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using pel::test::writeFile;
 using pel::PictureFile;
 
 namespace {
@@ -176,12 +178,6 @@ QByteArray icoFile(const QByteArray &image)
     put32(b, quint32(image.size()));
     put32(b, 22);
     return b + image;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
 }  // namespace

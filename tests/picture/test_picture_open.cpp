@@ -2,6 +2,7 @@
 // a picture reaches a painter.
 #include "picture/picture.h"
 #include "picture/wmf.h"
+#include "support/files.h"
 #include "support/testsupport.h"
 
 #include <QBuffer>
@@ -15,22 +16,12 @@
 #include <thread>
 #include <unistd.h>
 
+using pel::test::readFile;
+using pel::test::writeFile;
 using pel::PictureFile;
 using pel::PictureFormat;
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 QStringList filesUnder(const QString &dir)
 {
@@ -72,7 +63,7 @@ private slots:
 
         const QString jpegSource = corpus + QStringLiteral("/jpeg/good/pillow/hopper.jpg");
         const QString disguised = tmp.filePath(QStringLiteral("x.bmp"));
-        QVERIFY(writeFile(disguised, readAll(jpegSource)));
+        QVERIFY(writeFile(disguised, readFile(jpegSource)));
         auto asBmp = PictureFile::open(QFile::encodeName(disguised), 15.0);
         auto asJpg = PictureFile::open(QFile::encodeName(jpegSource), 15.0);
         QVERIFY(asBmp && asJpg);
@@ -124,7 +115,7 @@ private slots:
 
         for (const char *name : {"bmp/good/bmpsuite/rgb24.bmp", "jpeg/good/pillow/hopper.jpg", "ico/good/pillow/python.ico"}) {
             const QString copy = tmp.filePath(QStringLiteral("vanishing"));
-            QVERIFY(writeFile(copy, readAll(corpus + QLatin1Char('/') + QLatin1String(name))));
+            QVERIFY(writeFile(copy, readFile(corpus + QLatin1Char('/') + QLatin1String(name))));
             auto pic = PictureFile::open(QFile::encodeName(copy), 15.0);
             QVERIFY2(pic, name);
             QVERIFY(QFile::remove(copy));
@@ -133,7 +124,7 @@ private slots:
             QVERIFY(!error.isEmpty());
         }
 
-        QVERIFY(writeFile(tmp.filePath(QStringLiteral("root.bmp")), readAll(corpus + QStringLiteral("/bmp/good/bmpsuite/pal4.bmp"))));
+        QVERIFY(writeFile(tmp.filePath(QStringLiteral("root.bmp")), readFile(corpus + QStringLiteral("/bmp/good/bmpsuite/pal4.bmp"))));
         QVERIFY(PictureFile::open(QFile::encodeName(tmp.path() + QStringLiteral("//root.bmp")), 15.0));
     }
 
@@ -156,7 +147,7 @@ private slots:
     {
         QFETCH(QString, file);
         QFETCH(QString, change);
-        const QByteArray bytes = readAll(corpus + QLatin1Char('/') + file);
+        const QByteArray bytes = readFile(corpus + QLatin1Char('/') + file);
         QVERIFY(!bytes.isEmpty());
         const QString copy = tmp.filePath(QStringLiteral("changing"));
         QVERIFY(writeFile(copy, bytes));
@@ -244,7 +235,7 @@ private slots:
         for (const QString &path : filesUnder(corpus + QStringLiteral("/wmf"))) {
             if (!path.endsWith(QLatin1String(".wmf"), Qt::CaseInsensitive))
                 continue;
-            const QByteArray bytes = readAll(path);
+            const QByteArray bytes = readFile(path);
             const auto doc = pel::wmf::Document::parse(bytes);
             auto pic = PictureFile::open(QFile::encodeName(path), 15.0);
             ++checked;

@@ -3,11 +3,14 @@
 // more than they hold, random bytes. None may crash, hang or allocate past the module's
 // bound; each is refused (the picture shows as sRGB) or converts.
 #include "picture/colour.h"
+#include "support/files.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QtTest>
+
+using pel::test::readFile;
 
 using namespace pel::picture::colour;
 
@@ -15,12 +18,6 @@ namespace {
 
 const QString kRgbProfile = QStringLiteral("/usr/share/color/icc/colord/AdobeRGB1998.icc");
 const QString kCmykProfile = QStringLiteral("/usr/share/color/icc/ghostscript/default_cmyk.icc");
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 void putBe32(QByteArray &b, qsizetype at, quint32 v)
 {

@@ -1,6 +1,7 @@
 // Every file of the picture corpus, and damaged copies of the good ones, through
 // open() and render() under AddressSanitizer and UndefinedBehaviorSanitizer.
 #include "picture/picture.h"
+#include "support/files.h"
 
 #include <QFile>
 #include <QDirIterator>
@@ -10,6 +11,8 @@
 
 #include <random>
 
+using pel::test::readFile;
+using pel::test::writeFile;
 using pel::PictureFile;
 
 namespace {
@@ -64,18 +67,6 @@ bool exercise(const QString &path, QString *why)
     QPainter painter(&canvas);
     pic->paint(painter, QRectF(10, 10, 100, 70));
     return true;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
 void put16(QByteArray &b, int at, quint16 v)
@@ -150,7 +141,7 @@ private slots:
         for (const QString &path : corpusFiles()) {
             if (!isGoodRaster(path))
                 continue;
-            const QByteArray bytes = readAll(path);
+            const QByteArray bytes = readFile(path);
             QList<QByteArray> copies;
             for (int cut : {2, 8, 20, 54, 200}) {
                 if (cut < bytes.size())
@@ -195,7 +186,7 @@ private slots:
         QByteArray shortBmp = bmpHeader(20000, 20000, 24, 0, 0) + QByteArray(600, '\x7f');
         QByteArray huge = bmpHeader(60000, -60000, 32, 0, 0) + QByteArray(64, '\0');
         // A JPEG whose frame header claims 65000 x 65000.
-        QByteArray jpeg = readAll(corpus() + QStringLiteral("/jpeg/good/jpeg-decoder-mozilla/jpg-size-8x8.jpg"));
+        QByteArray jpeg = readFile(corpus() + QStringLiteral("/jpeg/good/jpeg-decoder-mozilla/jpg-size-8x8.jpg"));
         const int sof = int(jpeg.indexOf("\xff\xc0"));
         QVERIFY(sof > 0);
         put16(jpeg, sof + 5, 0xe8fd);  // big-endian 65000

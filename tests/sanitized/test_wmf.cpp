@@ -3,11 +3,13 @@
 // and random mutations go through parse() and render().
 #include "picture/test_wmf_builder.h"
 #include "picture/wmf.h"
+#include "support/files.h"
 
 #include <QDirIterator>
 #include <QRandomGenerator>
 #include <QtTest>
 
+using pel::test::readFile;
 using pel::test::WmfBuilder;
 using pel::wmf::Document;
 
@@ -28,12 +30,6 @@ bool exercise(const QByteArray &bytes)
     if (px.width() > 300 || px.height() > 300) px.scale(300, 300, Qt::KeepAspectRatio);
     doc->render(px.expandedTo(QSize(1, 1)));
     return true;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 QByteArray dib(int headerSize, int w, int h, int bits, int compression, int colors, const QByteArray &rest)

@@ -2,6 +2,7 @@
 // X server (Xvfb), where a colour daemon's change of the root window's _ICC_PROFILE is
 // followed. The X part runs in a child process of this test, connected to the server.
 #include "picture/colour.h"
+#include "support/files.h"
 #include "support/scripted_os.h"
 #include "system/display_profile.h"
 
@@ -16,18 +17,14 @@
 #include <cstring>
 #include <xcb/xcb.h>
 
+using pel::test::readFile;
+
 namespace colour = pel::picture::colour;
 
 namespace {
 
 const QString kAdobe = QStringLiteral("/usr/share/color/icc/colord/AdobeRGB1998.icc");
 const QString kApple = QStringLiteral("/usr/share/color/icc/colord/AppleRGB.icc");
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // What a colour daemon does: sets (or, with empty bytes, deletes) the root's _ICC_PROFILE.
 void publish(xcb_connection_t *c, const QByteArray &icc)
